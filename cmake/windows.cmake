@@ -1,0 +1,97 @@
+# Cross build: the program, its test programs (run under Wine by ctest) and
+# the Windows benchmarks.
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0501 WINVER=0x0501)
+add_compile_options(-Wall -Wextra -O2)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
+set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp)
+set(APP_LIBS user32 shell32 shlwapi kernel32)
+
+add_library(korvane_core STATIC ${CORE_SOURCES})
+target_include_directories(korvane_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_library(korvane_app STATIC ${APP_SOURCES})
+target_include_directories(korvane_app PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(korvane_app PUBLIC korvane_core ${APP_LIBS})
+
+# The resources are compiled once and linked into the program and into every
+# test program that opens the real dialog.
+set(RESOURCE_OBJECT ${CMAKE_BINARY_DIR}/korvane_res.o)
+add_custom_command(
+  OUTPUT ${RESOURCE_OBJECT}
+  COMMAND ${CMAKE_RC_COMPILER} -I${CMAKE_SOURCE_DIR}/res -O coff
+          ${CMAKE_SOURCE_DIR}/res/korvane.rc ${RESOURCE_OBJECT}
+  DEPENDS res/korvane.rc res/resource.h res/korvane.ico res/korvane.manifest
+  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/res)
+add_custom_target(korvane_resources DEPENDS ${RESOURCE_OBJECT})
+
+add_executable(Korvane WIN32 ui/winmain.cpp ${RESOURCE_OBJECT})
+add_dependencies(Korvane korvane_resources)
+target_link_libraries(Korvane korvane_app)
+
+# ---- tests ----
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
+
+# Each test program is registered once: starting a Wine process costs about a
+# second, so the cases are grouped inside the programs.
+function(korvane_wine_test name)
+  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/tests/${name}.cpp)
+    return()
+  endif()
+  add_executable(${name} tests/${name}.cpp ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+korvane_wine_test(unwrap_test tests/riff_builder.cpp)
+if(TARGET unwrap_test)
+  target_link_libraries(unwrap_test korvane_core gtest_main)
+endif()
+
+# The conversion is compiled a second time with its platform calls routed
+# through seams that a test can make fail; the program never has them.
+korvane_wine_test(convert_test tests/convert_seams.cpp tests/riff_builder.cpp tests/test_files.cpp
+                  core/convert.cpp core/unwrap.cpp)
+if(TARGET convert_test)
+  target_compile_definitions(convert_test PRIVATE KORVANE_TEST_SEAMS)
+  target_link_libraries(convert_test gtest_main)
+  set_tests_properties(convert_test PROPERTIES ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio")
+endif()
+
+korvane_wine_test(settings_test tests/test_files.cpp settings/settings.cpp)
+if(TARGET settings_test)
+  target_link_libraries(settings_test gtest_main)
+endif()
+
+foreach(name dialog_test entry_list_test run_test)
+  korvane_wine_test(${name} tests/dialog_driver.cpp tests/test_files.cpp tests/riff_builder.cpp
+                    ${RESOURCE_OBJECT})
+  if(TARGET ${name})
+    add_dependencies(${name} korvane_resources)
+    target_link_libraries(${name} korvane_app gtest_main)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio")
+  endif()
+endforeach()
+
+find_program(OBJDUMP NAMES i686-w64-mingw32-objdump objdump)
+add_test(NAME program_imports
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_imports.sh ${OBJDUMP} $<TARGET_FILE:Korvane>)
+
+# ---- benchmarks (built, not run by the test suite) ----
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/bench_convert.cpp)
+  add_executable(bench_convert bench/bench_convert.cpp)
+  target_link_libraries(bench_convert korvane_core psapi)
+endif()
+foreach(name bench_drop bench_run)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/bench/${name}.cpp)
+    add_executable(${name} bench/${name}.cpp tests/dialog_driver.cpp tests/test_files.cpp
+                           tests/riff_builder.cpp ${RESOURCE_OBJECT})
+    add_dependencies(${name} korvane_resources)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} korvane_app)
+  endif()
+endforeach()
