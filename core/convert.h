@@ -1,0 +1,37 @@
+/*
+ * convert.h: converting one file on disk in place, and the status codes that
+ * tell the user what happened to it.
+ */
+#ifndef KORVANE_CORE_CONVERT_H
+#define KORVANE_CORE_CONVERT_H
+
+#include <windows.h>
+
+/* <windows.h> defines STATUS_NO_MEMORY as an NTSTATUS value; in this program
+ * the name belongs to the conversion status below. */
+#undef STATUS_NO_MEMORY
+
+enum ConvertStatus {
+    STATUS_CHECKING = 0,
+    STATUS_NOT_NEEDED = 1,
+    STATUS_CONVERTED = 2,
+    STATUS_OPEN_FAILED = 3,
+    STATUS_TIME_FAILED = 4,
+    STATUS_NO_MEMORY = 5,
+    STATUS_READ_FAILED = 6,
+    STATUS_BAD_FORMAT = 7,
+    STATUS_WRITE_FAILED = 8,
+};
+
+#define CONVERT_STATUS_COUNT 9
+
+/* The suffix shown after an entry's path, "\n > " and the message; an
+ * unknown code gives an empty string. */
+const wchar_t *StatusSuffix(int status);
+
+/* Converts the file at path in place; with keepTimes non-zero its three time
+ * stamps are put back afterwards. Returns STATUS_NOT_NEEDED to
+ * STATUS_WRITE_FAILED. */
+int ConvertFile(const wchar_t *path, int keepTimes);
+
+#endif
