@@ -1,0 +1,21 @@
+#!/bin/sh
+# The program must need nothing but system DLLs: no MinGW runtime beside it.
+# usage: check_imports.sh OBJDUMP PROGRAM
+set -eu
+objdump=$1
+program=$2
+dlls=$("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+if [ -z "$dlls" ]; then
+    echo "no imports found in $program" >&2
+    exit 1
+fi
+status=0
+for dll in $dlls; do
+    case "$dll" in
+        kernel32.dll|user32.dll|shell32.dll|shlwapi.dll|msvcrt.dll|gdi32.dll|comctl32.dll|advapi32.dll) echo "system: $dll" ;;
+        *) echo "not a system DLL: $dll" >&2; status=1 ;;
+    esac
+done
+"$objdump" -f "$program" | grep -q 'file format pei-i386' || { echo "not a 32-bit program" >&2; status=1; }
+"$objdump" -p "$program" | grep -q 'Subsystem.*(Windows GUI)' || { echo "not a GUI program" >&2; status=1; }
+exit $status
