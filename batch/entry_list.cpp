@@ -1,0 +1,117 @@
+/*
+ * entry_list.cpp: filling the list from dropped files and folders, and the
+ * list's own keys (Delete removes the selection, Ctrl+A selects everything).
+ *
+ * Folders are searched depth first in the order the platform returns their
+ * items, so a subfolder's files land where the subfolder was met. Names that
+ * begin with "." are passed over in a search. A path that would not fit in
+ * MAX_PATH is skipped whole and never searched in a cut form: a cut pattern
+ * can name the same folder again, and the search would not end.
+ */
+#include "entry_list.h"
+
+#include <shlwapi.h>
+#include <wchar.h>
+
+#include "batch/run.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+#include "ui/dialog.h"
+
+WNDPROC PreviousListBoxProc;
+
+int ComposePath(wchar_t *out, size_t units, const wchar_t *dir, const wchar_t *name)
+{
+    int length = _snwprintf(out, units, L"%s\\%s", dir, name);
+    return length >= 0 && (size_t)length < units;
+}
+
+static void AddEntry(const wchar_t *path)
+{
+    SendDlgItemMessageW(MainDialog, IDC_ENTRY_LIST, LB_ADDSTRING, 0, (LPARAM)path);
+}
+
+static int HasMp3Extension(const wchar_t *name)
+{
+    const wchar_t *dot = wcsrchr(name, L'.');
+    return dot != NULL && _wcsicmp(dot, L".mp3") == 0;
+}
+
+static void AddFoundItem(const wchar_t *folder, const WIN32_FIND_DATAW *found)
+{
+    wchar_t path[MAX_PATH];
+    if (found->cFileName[0] == L'.')
+        return;
+    if (!ComposePath(path, MAX_PATH, folder, found->cFileName))
+        return;
+    /* Only the attribute decides: links and junctions to folders are folders. */
+    if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (Settings.includeSubDirectory)
+            AddFolder(path);
+        return;
+    }
+    if (Settings.filterExtension && !HasMp3Extension(found->cFileName))
+        return;
+    AddEntry(path);
+}
+
+void AddFolder(const wchar_t *folder)
+{
+    wchar_t pattern[MAX_PATH];
+    WIN32_FIND_DATAW found;
+    /* The separator goes in even after a drive root's own backslash. */
+    if (!ComposePath(pattern, MAX_PATH, folder, L"*"))
+        return;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        AddFoundItem(folder, &found);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void AddDroppedItems(HDROP drop)
+{
+    wchar_t name[PATH_BUFFER_UNITS] = {0};
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
+    for (UINT i = 0; i < count; i++) {
+        /* A name of MAX_PATH units or more would arrive cut, naming another
+         * file or none; it is skipped. */
+        UINT length = DragQueryFileW(drop, i, NULL, 0);
+        if (length == 0 || length >= MAX_PATH)
+            continue;
+        if (DragQueryFileW(drop, i, name, MAX_PATH) != length)
+            continue;
+        if (PathIsDirectoryW(name))
+            AddFolder(name);
+        else
+            AddEntry(name);
+    }
+}
+
+static void DeleteSelectedEntries(HWND list)
+{
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (int i = count - 1; i >= 0; i--) {
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0)
+            SendMessageW(list, LB_DELETESTRING, i, 0);
+    }
+}
+
+LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    /* Every key reaches the list, Tab and Enter included. */
+    if (message == WM_GETDLGCODE)
+        return DLGC_WANTALLKEYS;
+    if (message == WM_KEYDOWN) {
+        if (wParam == VK_DELETE && !RunState.busy) {
+            DeleteSelectedEntries(list);
+        } else if (wParam == 'A' && (GetKeyState(VK_CONTROL) & 0x8000)) {
+            /* The list box limits the range to its last entry. */
+            LPARAM count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+            SendMessageW(list, LB_SELITEMRANGEEX, 0, count);
+        }
+    }
+    return CallWindowProcW(PreviousListBoxProc, list, message, wParam, lParam);
+}

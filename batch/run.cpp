@@ -1,0 +1,136 @@
+/*
+ * run.cpp: converting every entry of the list on a background thread.
+ *
+ * The thread never touches the list box or the flags: it sends the dialog a
+ * private message for each thing it needs, and SendMessageW runs the handler
+ * on the user interface thread and waits for it. That keeps all list and flag
+ * handling on one thread without locks. The user interface thread never waits
+ * for the conversion thread; closing during a run goes through closeRequested
+ * and a posted WM_CLOSE once the run has ended.
+ */
+#include "run.h"
+
+#include <wchar.h>
+
+#include "batch/entry_list.h"
+#include "core/convert.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+#include "ui/dialog.h"
+
+RunFlags RunState;
+
+static const wchar_t kStartText[] = L"変換開始";
+static const wchar_t kStopText[] = L"変換中止";
+
+static void CutAtLineFeed(wchar_t *text)
+{
+    wchar_t *lineFeed = wcschr(text, L'\n');
+    if (lineFeed != NULL)
+        *lineFeed = 0;
+}
+
+DWORD WINAPI ConversionThread(LPVOID keepTimes)
+{
+    HWND dialog = MainDialog;
+    for (WPARAM index = 0;; index++) {
+        wchar_t entry[PATH_BUFFER_UNITS];
+        if (SendMessageW(dialog, UM_QUERY_STOP, 0, 0) != 0)
+            break;
+        if ((LRESULT)index >= SendMessageW(dialog, UM_GET_COUNT, 0, 0))
+            break;
+        entry[0] = 0;
+        SendMessageW(dialog, UM_GET_ENTRY, index, (LPARAM)entry);
+        CutAtLineFeed(entry);
+        SendMessageW(dialog, UM_SET_STATUS, index, STATUS_CHECKING);
+        int status = ConvertFile(entry, (int)(INT_PTR)keepTimes);
+        SendMessageW(dialog, UM_SET_STATUS, index, status);
+    }
+    SendMessageW(dialog, UM_RUN_DONE, 0, 0);
+    return 0;
+}
+
+void StartOrStopRun(HWND dialog)
+{
+    if (RunState.busy) {
+        /* The file being converted is finished first. */
+        RunState.stopRequested = 1;
+        return;
+    }
+    RunState.busy = 1;
+    RunState.stopRequested = 0;
+    DragAcceptFiles(dialog, FALSE);
+    SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStopText);
+    /* keepTimes is taken now and holds for the whole run. */
+    HANDLE thread = CreateThread(NULL, 0, ConversionThread,
+                                 (LPVOID)(INT_PTR)Settings.modifyTimes, 0, NULL);
+    if (thread == NULL) {
+        /* No thread will ever report the end, so the run ends here. */
+        FinishRun(dialog);
+        return;
+    }
+    /* The program never waits for the thread; the handle is not needed. */
+    CloseHandle(thread);
+}
+
+/* The index comes from the thread; a text that would not fit the buffer
+ * leaves it empty rather than overflowing it. */
+static int FetchEntry(HWND list, WPARAM index, wchar_t *buffer)
+{
+    buffer[0] = 0;
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    if ((LRESULT)index >= count || count == LB_ERR)
+        return 0;
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR || length >= PATH_BUFFER_UNITS)
+        return 0;
+    SendMessageW(list, LB_GETTEXT, index, (LPARAM)buffer);
+    return 1;
+}
+
+void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer)
+{
+    FetchEntry(GetDlgItem(dialog, IDC_ENTRY_LIST), index, buffer);
+}
+
+void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
+{
+    wchar_t text[PATH_BUFFER_UNITS];
+    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
+    if (!FetchEntry(list, index, text))
+        return;
+    CutAtLineFeed(text);
+    const wchar_t *suffix = StatusSuffix((int)status);
+    if (wcslen(text) + wcslen(suffix) >= PATH_BUFFER_UNITS)
+        return;
+    wcscat(text, suffix);
+    /* Replaced in place: the entry keeps its position. */
+    SendMessageW(list, LB_DELETESTRING, index, 0);
+    SendMessageW(list, LB_INSERTSTRING, index, (LPARAM)text);
+}
+
+void FinishRun(HWND dialog)
+{
+    RunState.busy = 0;
+    DragAcceptFiles(dialog, TRUE);
+    SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStartText);
+    if (RunState.closeRequested)
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+void CloseDuringRun(HWND dialog)
+{
+    /* The thread's messages are still handled while the box is shown, so the
+     * run may end before the user answers. */
+    int answer = MessageBoxW(dialog, L"ファイルの変換中ですが、中止して終了しますか？", L"確認",
+                             MB_OKCANCEL);
+    if (answer != IDOK)
+        return;
+    if (RunState.busy) {
+        RunState.stopRequested = 1;
+        RunState.closeRequested = 1;
+        EnableWindow(dialog, FALSE);
+    } else {
+        CloseMainDialog(dialog);
+    }
+}

@@ -1,0 +1,37 @@
+/*
+ * run.h: the conversion run over the list, on a background thread that asks
+ * the dialog for everything through synchronous private messages.
+ */
+#ifndef KORVANE_BATCH_RUN_H
+#define KORVANE_BATCH_RUN_H
+
+#include <windows.h>
+
+/* Numbered from WM_APP, clear of the dialog manager's own messages. */
+#define UM_QUERY_STOP (WM_APP + 1)
+#define UM_GET_COUNT  (WM_APP + 2)
+#define UM_GET_ENTRY  (WM_APP + 3)
+#define UM_SET_STATUS (WM_APP + 4)
+#define UM_RUN_DONE   (WM_APP + 5)
+
+/* Touched only on the user interface thread. */
+struct RunFlags {
+    int busy;
+    int stopRequested;
+    int closeRequested;
+};
+extern RunFlags RunState;
+
+/* The start button: starts a run when idle, asks the run to stop when busy. */
+void StartOrStopRun(HWND dialog);
+/* A close request while busy: asks the user, then stops and closes. */
+void CloseDuringRun(HWND dialog);
+
+DWORD WINAPI ConversionThread(LPVOID keepTimes);
+
+/* Handlers of the private messages, on the user interface thread. */
+void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);
+void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status);
+void FinishRun(HWND dialog);
+
+#endif
