@@ -1,0 +1,214 @@
+/* dialog_driver.cpp: the real dialog on its own thread, driven by messages. */
+#include "dialog_driver.h"
+
+#include <shlobj.h>
+
+#include "batch/run.h"
+#include "res/resource.h"
+#include "ui/dialog.h"
+
+static HANDLE g_dialogThread;
+static DWORD g_dialogThreadId;
+static volatile INT_PTR g_dialogResult;
+
+static DWORD WINAPI DialogThread(LPVOID)
+{
+    g_dialogResult = DialogBoxParamW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), NULL,
+                                     MainDlgProc, 0);
+    return 0;
+}
+
+bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cond())
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(5);
+    }
+}
+
+HWND StartDialog()
+{
+    RunState.busy = RunState.stopRequested = RunState.closeRequested = 0;
+    ProgramInstance = GetModuleHandleW(NULL);
+    InitProgramDir();
+    MainDialog = NULL;
+    g_dialogResult = -3;
+    g_dialogThread = CreateThread(NULL, 0, DialogThread, NULL, 0, &g_dialogThreadId);
+    if (g_dialogThread == NULL)
+        return NULL;
+    if (!WaitUntil([] { return MainDialog != NULL && IsWindowVisible(MainDialog); }, 10000))
+        return NULL;
+    return MainDialog;
+}
+
+INT_PTR WaitDialogEnd(DWORD timeoutMs)
+{
+    if (g_dialogThread == NULL)
+        return -2;
+    if (WaitForSingleObject(g_dialogThread, timeoutMs) != WAIT_OBJECT_0)
+        return -2;
+    CloseHandle(g_dialogThread);
+    g_dialogThread = NULL;
+    return g_dialogResult;
+}
+
+bool DialogRunning()
+{
+    return g_dialogThread != NULL && WaitForSingleObject(g_dialogThread, 0) == WAIT_TIMEOUT;
+}
+
+DWORD DialogThreadId()
+{
+    return g_dialogThreadId;
+}
+
+std::wstring SettingsPath()
+{
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(NULL, module, MAX_PATH);
+    std::wstring path = module;
+    return path.substr(0, path.rfind(L'\\')) + L"\\settings.ini";
+}
+
+HWND EntryListOf(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_ENTRY_LIST);
+}
+
+std::vector<std::wstring> EntryTexts(HWND dialog)
+{
+    std::vector<std::wstring> texts;
+    HWND list = EntryListOf(dialog);
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+        int length = (int)SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        std::wstring text(length + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, i, (LPARAM)&text[0]);
+        text.resize(length);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+std::vector<int> SelectedIndices(HWND dialog)
+{
+    std::vector<int> selected;
+    HWND list = EntryListOf(dialog);
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0)
+            selected.push_back(i);
+    }
+    return selected;
+}
+
+void AddEntries(HWND dialog, const std::vector<std::wstring> &texts)
+{
+    for (const std::wstring &text : texts)
+        SendMessageW(EntryListOf(dialog), LB_ADDSTRING, 0, (LPARAM)text.c_str());
+}
+
+bool IsChecked(HWND dialog, int id)
+{
+    return SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::wstring ButtonText(HWND dialog, int id)
+{
+    wchar_t text[256] = {0};
+    GetDlgItemTextW(dialog, id, text, 256);
+    return text;
+}
+
+bool AcceptsDrops(HWND dialog)
+{
+    return (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
+}
+
+bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths)
+{
+    bool accepted = AcceptsDrops(dialog);
+    /* The shell only sends drops to windows that accept them. */
+    if (!accepted)
+        return false;
+    size_t units = 1;
+    for (const std::wstring &path : paths)
+        units += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(wchar_t));
+    DROPFILES *drop = (DROPFILES *)GlobalLock(memory);
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    wchar_t *names = (wchar_t *)(drop + 1);
+    for (const std::wstring &path : paths) {
+        memcpy(names, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+        names += path.size() + 1;
+    }
+    *names = 0;
+    GlobalUnlock(memory);
+    /* The dialog releases the handle (DragFinish) once it has read it. */
+    SendMessageW(dialog, WM_DROPFILES, (WPARAM)memory, 0);
+    return true;
+}
+
+void ClickButton(HWND dialog, int id)
+{
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+void ClickControl(HWND dialog, int id)
+{
+    SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PressListKey(HWND dialog, UINT key, bool ctrl)
+{
+    HWND list = EntryListOf(dialog);
+    DWORD self = GetCurrentThreadId();
+    /* Sharing the dialog thread's input state lets this thread set the key
+     * state that the list reads with GetKeyState. */
+    AttachThreadInput(self, DialogThreadId(), TRUE);
+    BYTE state[256];
+    GetKeyboardState(state);
+    BYTE saved = state[VK_CONTROL];
+    state[VK_CONTROL] = ctrl ? 0x80 : 0;
+    SetKeyboardState(state);
+    SendMessageW(list, WM_KEYDOWN, key, 1);
+    SendMessageW(list, WM_KEYUP, key, 0xC0000001);
+    state[VK_CONTROL] = saved;
+    SetKeyboardState(state);
+    AttachThreadInput(self, DialogThreadId(), FALSE);
+}
+
+struct FindRequest {
+    const wchar_t *className;
+    const wchar_t *title;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM param)
+{
+    FindRequest *request = (FindRequest *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != GetCurrentProcessId())
+        return TRUE;
+    wchar_t className[64] = {0}, title[256] = {0};
+    GetClassNameW(window, className, 64);
+    GetWindowTextW(window, title, 256);
+    if (lstrcmpW(className, request->className) == 0 && lstrcmpW(title, request->title) == 0) {
+        request->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindTopWindow(const wchar_t *className, const wchar_t *title)
+{
+    FindRequest request = {className, title, NULL};
+    EnumWindows(MatchWindow, (LPARAM)&request);
+    return request.found;
+}

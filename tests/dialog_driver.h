@@ -1,0 +1,53 @@
+/*
+ * dialog_driver.h: runs the real main dialog, with the real template, on a
+ * thread of its own (standing in for the program's user interface thread)
+ * and drives it with window messages from the calling thread.
+ */
+#ifndef KORVANE_TESTS_DIALOG_DRIVER_H
+#define KORVANE_TESTS_DIALOG_DRIVER_H
+
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+/* Resets the process-wide run flags, sets ProgramDir from this program's
+ * path and opens the dialog. Returns its window once initialized and
+ * visible, or NULL. */
+HWND StartDialog();
+/* Waits for the dialog's thread to end; returns the dialog's result, or
+ * -2 when it did not end within timeoutMs. */
+INT_PTR WaitDialogEnd(DWORD timeoutMs);
+bool DialogRunning();
+DWORD DialogThreadId();
+
+/* settings.ini next to this program, where the dialog looks for it. */
+std::wstring SettingsPath();
+
+HWND EntryListOf(HWND dialog);
+std::vector<std::wstring> EntryTexts(HWND dialog);
+std::vector<int> SelectedIndices(HWND dialog);
+void AddEntries(HWND dialog, const std::vector<std::wstring> &texts);
+bool IsChecked(HWND dialog, int id);
+std::wstring ButtonText(HWND dialog, int id);
+
+/* Builds a drop handle the way the shell does (DROPFILES header and a
+ * double-NUL-terminated wide list) and sends WM_DROPFILES. Returns whether
+ * the dialog took drops at that moment (WS_EX_ACCEPTFILES). */
+bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths);
+bool AcceptsDrops(HWND dialog);
+
+/* A click as the button would report it (WM_COMMAND, BN_CLICKED). */
+void ClickButton(HWND dialog, int id);
+/* A real click on a button: check boxes toggle themselves first. */
+void ClickControl(HWND dialog, int id);
+/* A key pressed while the list has the focus; with ctrl, Ctrl is held in the
+ * key state the list reads. */
+void PressListKey(HWND dialog, UINT key, bool ctrl);
+
+/* Polls cond every few milliseconds until it holds or timeoutMs passes. */
+bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs);
+/* A top-level window of the given class and title owned by this process. */
+HWND FindTopWindow(const wchar_t *className, const wchar_t *title);
+
+#endif
