@@ -112,6 +112,13 @@ TEST(UnwrapRiff, DataChunkBegunBeforeTheEndIsCopiedWhole)
     Bytes file = RiffClaiming("WAVE", 4 + 8 + 10, Join({Chunk("data", payload), Pattern(6, 2)}));
     ASSERT_EQ(50u, RunUnwrap(file));
     EXPECT_EQ(payload, file);
+
+    /* The end falls inside the second chunk's header: it began before the end. */
+    Bytes second = Pattern(30, 3);
+    Bytes straddling = RiffClaiming("WAVE", 4 + 58 + 4,
+                                    Join({Chunk("data", payload), Chunk("data", second)}));
+    ASSERT_EQ(80u, RunUnwrap(straddling));
+    EXPECT_EQ(Join({payload, second}), straddling);
 }
 
 TEST(UnwrapRiff, OddPayloadsDropTheirPadByte)
