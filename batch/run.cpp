@@ -79,7 +79,7 @@ static int FetchEntry(HWND list, WPARAM index, wchar_t *buffer)
 {
     buffer[0] = 0;
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    if ((LRESULT)index >= count || count == LB_ERR)
+    if (count == LB_ERR || index >= (WPARAM)count)
         return 0;
     LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR || length >= PATH_BUFFER_UNITS)

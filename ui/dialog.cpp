@@ -133,7 +133,10 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             OnButtonClicked(dialog, LOWORD(wParam));
         return FALSE;
     case WM_DROPFILES:
-        AddDroppedItems((HDROP)wParam);
+        /* Drops are switched off during a run; one sent anyway must not
+         * change the list under the conversion thread. */
+        if (!RunState.busy)
+            AddDroppedItems((HDROP)wParam);
         /* The receiver of a drop releases it. */
         DragFinish((HDROP)wParam);
         return FALSE;
