@@ -42,7 +42,7 @@ function(korvane_wine_test name)
   if(NOT EXISTS ${CMAKE_SOURCE_DIR}/tests/${name}.cpp)
     return()
   endif()
-  add_executable(${name} tests/${name}.cpp ${ARGN})
+  add_executable(${name} tests/${name}.cpp tests/crash_exit.cpp ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
@@ -62,6 +62,20 @@ if(TARGET convert_test)
   set_tests_properties(convert_test PROPERTIES ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio")
 endif()
 
+# Real audio: ffmpeg makes it before the tests that convert it, and mpg123
+# decodes what convert_test converted (run on its own, check_decodes pulls in
+# make_audio and convert_test).
+add_test(NAME make_audio COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_audio.sh ${CMAKE_BINARY_DIR}/audio)
+set_tests_properties(make_audio PROPERTIES FIXTURES_SETUP korvane_audio)
+if(TARGET convert_test)
+  set_tests_properties(convert_test PROPERTIES FIXTURES_REQUIRED korvane_audio
+                                               FIXTURES_SETUP korvane_converted_audio)
+  add_test(NAME check_decodes
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_decodes.sh ${CMAKE_BINARY_DIR}/audio)
+  set_tests_properties(check_decodes PROPERTIES FIXTURES_REQUIRED korvane_converted_audio
+                                                DEPENDS convert_test)
+endif()
+
 korvane_wine_test(settings_test tests/test_files.cpp settings/settings.cpp)
 if(TARGET settings_test)
   target_link_libraries(settings_test gtest_main)
@@ -73,7 +87,6 @@ foreach(name dialog_test entry_list_test run_test)
   if(TARGET ${name})
     add_dependencies(${name} korvane_resources)
     target_link_libraries(${name} korvane_app gtest_main)
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio")
   endif()
 endforeach()
 

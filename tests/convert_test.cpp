@@ -1,0 +1,723 @@
+/*
+ * convert_test.cpp: converting files in place on a real disk under Wine.
+ *
+ * Failures the platform can produce on demand are produced for real (missing
+ * paths, files held open elsewhere, sparse files of 4 GiB); the rest (time
+ * stamps, short or failed reads and writes, a failed seek or cut) come from
+ * the seams in convert_seams.h, which this build of ConvertFile calls instead
+ * of the platform. Files converted from real ffmpeg audio are left in
+ * KORVANE_AUDIO_DIR for check_decodes.sh.
+ */
+#define KORVANE_SEAMS_CONTROL_ONLY
+#include "convert_seams.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <string>
+
+#include "core/convert.h"
+#include "test_files.h"
+
+namespace
+{
+
+/* ---- Helpers ---- */
+
+Bytes Frame(size_t count)
+{
+    Bytes frame = Pattern(count, 3);
+    frame[0] = 0xFF;
+    frame[1] = 0xFB;
+    return frame;
+}
+
+Bytes Slice(const Bytes &bytes, size_t from, size_t to)
+{
+    return Bytes(bytes.begin() + from, bytes.begin() + to);
+}
+
+/* A WAVE as encoders write it: format, fact, data (odd length: a pad byte
+ * follows) and a trailing list chunk. */
+Bytes TaggedWave(const Bytes &payload, Bytes *expected)
+{
+    Bytes prefix = Join({Id3Tag(30), Zeros(3)});
+    *expected = Join({prefix, payload});
+    return Join(
+        {prefix, Riff("WAVE", Join({Mp3FormatChunk(), Chunk("fact", Pattern(4, 8)),
+                                    Chunk("data", payload), Chunk("LIST", Pattern(26, 9))}))});
+}
+
+Bytes Rmp3(const Bytes &payload)
+{
+    return Riff("RMP3", Chunk("data", payload));
+}
+
+/* Runs ConvertFile and checks that every handle it opened was closed and
+ * every buffer it took was released, whatever the outcome. */
+int Convert(const std::wstring &path, int keepTimes)
+{
+    int status = ConvertFile(path.c_str(), keepTimes);
+    int opened = 0, closed = 0, taken = 0, released = 0;
+    for (const SeamRecord &r : SeamLog()) {
+        opened += r.call == SEAM_CREATE_FILE && r.ok;
+        closed += r.call == SEAM_CLOSE_HANDLE;
+        taken += r.call == SEAM_MALLOC && r.ok;
+        released += r.call == SEAM_FREE && r.handle != NULL;
+    }
+    EXPECT_EQ(opened, closed) << "handles left open, status " << status;
+    EXPECT_EQ(taken, released) << "buffers not released, status " << status;
+    return status;
+}
+
+struct Snapshot {
+    Bytes bytes;
+    FileTimes times;
+};
+
+/* Writes the file, gives it times in the past and records them as the
+ * platform reports them (it may keep no separate creation time). The file is
+ * not read again, so its last-access time stays where it was set. */
+Snapshot Prepare(const std::wstring &path, const Bytes &bytes)
+{
+    Snapshot snap;
+    FileTimes past;
+    EXPECT_TRUE(WriteBytes(path, bytes));
+    EXPECT_TRUE(SetPastTimes(path, &past));
+    EXPECT_TRUE(GetTimes(path, &snap.times));
+    snap.bytes = bytes;
+    return snap;
+}
+
+bool SameFileTime(const FILETIME &a, const FILETIME &b)
+{
+    return CompareFileTime(&a, &b) == 0;
+}
+
+std::string Show(const FileTimes &t)
+{
+    char text[100];
+    const FILETIME *all[3] = {&t.created, &t.accessed, &t.written};
+    std::string shown;
+    for (const FILETIME *f : all) {
+        snprintf(text, sizeof text, " %08lx%08lx", f->dwHighDateTime, f->dwLowDateTime);
+        shown += text;
+    }
+    return shown;
+}
+
+/* Bytes, creation and last-write time as before. Reading a file may move its
+ * last-access time (the platform does that, not the tool), so that one is
+ * compared only where the file was never read. */
+void ExpectUntouched(const std::wstring &path, const Snapshot &before, bool wasRead)
+{
+    FileTimes now;
+    ASSERT_TRUE(GetTimes(path, &now));
+    EXPECT_TRUE(SameFileTime(now.created, before.times.created));
+    EXPECT_TRUE(SameFileTime(now.written, before.times.written));
+    if (!wasRead) {
+        EXPECT_TRUE(SameFileTime(now.accessed, before.times.accessed));
+    }
+    EXPECT_EQ(ReadBytes(path), before.bytes);
+}
+
+/* All three times as before; checked before the file is read again. */
+void ExpectTimesKept(const std::wstring &path, const Snapshot &before)
+{
+    FileTimes now;
+    ASSERT_TRUE(GetTimes(path, &now));
+    EXPECT_TRUE(SameTimes(now, before.times)) << Show(now) << " vs" << Show(before.times);
+}
+
+const SeamRecord *NthRecord(SeamCall call, int nth)
+{
+    for (const SeamRecord &r : SeamLog())
+        if (r.call == call && --nth == 0)
+            return &r;
+    return NULL;
+}
+
+int IndexOf(const SeamRecord *record)
+{
+    return record ? (int)(record - SeamLog().data()) : -1;
+}
+
+/* Another opener of the same file, held as long as the object lives. */
+struct OtherHandle {
+    HANDLE handle;
+    OtherHandle(const std::wstring &path, DWORD access, DWORD share)
+        : handle(CreateFileW(path.c_str(), access, share, NULL, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, NULL))
+    {
+    }
+    ~OtherHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+    }
+};
+
+/* ---- Status texts ---- */
+
+TEST(ConvertStatus, EveryCodeHasItsSuffix)
+{
+    const wchar_t *expected[CONVERT_STATUS_COUNT] = {
+        L"\n > ファイルを検査しています...",
+        L"\n > ファイルを修正する必要がありませんでした。",
+        L"\n > 正常に変換されました。",
+        L"\n > ファイルを開けません。",
+        L"\n > ファイルの更新日時の設定に失敗しました。",
+        L"\n > メモリが不足しています。",
+        L"\n > ファイルの読み込みに失敗しました。",
+        L"\n > 破損したファイルまたは未対応の形式です。",
+        L"\n > ファイルの書き込みに失敗しました。",
+    };
+    for (int status = 0; status < CONVERT_STATUS_COUNT; status++)
+        EXPECT_EQ(std::wstring(StatusSuffix(status)), expected[status]) << status;
+    EXPECT_EQ(std::wstring(StatusSuffix(-1)), L"");
+    EXPECT_EQ(std::wstring(StatusSuffix(CONVERT_STATUS_COUNT)), L"");
+}
+
+/* ---- Successful conversions ---- */
+
+TEST(ConvertFile, RewritesWrappedFilesInPlace)
+{
+    std::wstring dir = FreshDir(L"convert-rewrite");
+    Bytes payload = Frame(1000);
+
+    /* RMP3 with nothing after the RIFF end: shorter by the RIFF header and
+     * the data chunk's header, nothing else. */
+    std::wstring rmp3 = dir + L"\\rmp3.mp3";
+    ASSERT_TRUE(WriteBytes(rmp3, Rmp3(payload)));
+    SeamReset();
+    EXPECT_EQ(Convert(rmp3, 0), STATUS_CONVERTED);
+    EXPECT_EQ(ReadBytes(rmp3), payload);
+    EXPECT_EQ(ReadBytes(rmp3).size(), Rmp3(payload).size() - 20);
+    /* Times are neither read nor put back when not asked for. */
+    EXPECT_EQ(SeamCount(SEAM_GET_FILE_TIME) + SeamCount(SEAM_SET_FILE_TIME), 0);
+
+    /* Tag, zero bytes, and an odd data payload between other chunks, under a
+     * Japanese name (the wide-character path all the way down). */
+    std::wstring tagged = dir + L"\\タグ付き 曲.mp3";
+    Bytes expected;
+    Snapshot before = Prepare(tagged, TaggedWave(Frame(999), &expected));
+    SeamReset();
+    EXPECT_EQ(Convert(tagged, 0), STATUS_CONVERTED);
+    EXPECT_EQ(ReadBytes(tagged), expected);
+    FileTimes after;
+    ASSERT_TRUE(GetTimes(tagged, &after));
+    EXPECT_FALSE(SameFileTime(after.written, before.times.written));
+
+    /* Two data chunks, and a tag block appended after the RIFF end: the
+     * payloads in order, the appended bytes gone. */
+    std::wstring two = dir + L"\\two.mp3";
+    Bytes second = Pattern(301, 4);
+    ASSERT_TRUE(WriteBytes(
+        two,
+        Join({Riff("WAVE", Join({Mp3FormatChunk(), Chunk("data", payload), Chunk("data", second)})),
+              Pattern(128, 5)})));
+    SeamReset();
+    EXPECT_EQ(Convert(two, 0), STATUS_CONVERTED);
+    EXPECT_EQ(ReadBytes(two), Join({payload, second}));
+
+    /* A converted file is plain audio: a second run leaves it alone. */
+    SeamReset();
+    EXPECT_EQ(Convert(two, 1), STATUS_NOT_NEEDED);
+    EXPECT_EQ(ReadBytes(two), Join({payload, second}));
+}
+
+TEST(ConvertFile, KeepsAllThreeTimesOfAConvertedFile)
+{
+    std::wstring dir = FreshDir(L"convert-times");
+    Bytes expected;
+    const Bytes files[] = {Rmp3(Frame(5000)), TaggedWave(Frame(777), &expected)};
+    for (const Bytes &file : files) {
+        std::wstring path = dir + L"\\kept.mp3";
+        Snapshot before = Prepare(path, file);
+        SeamReset();
+        EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+        ExpectTimesKept(path, before);
+        EXPECT_LT(ReadBytes(path).size(), file.size());
+    }
+}
+
+/* The calls the conversion makes, as the platform sees them: how the file is
+ * opened and shared, one read of the whole file, one write of the result at
+ * offset 0 and the cut, and times restored only through a second open made
+ * after the writing handle was closed. */
+TEST(ConvertFile, UsesThePlatformAsAgreed)
+{
+    std::wstring dir = FreshDir(L"convert-platform");
+    std::wstring path = dir + L"\\agreed.mp3";
+    Bytes expected;
+    Bytes file = TaggedWave(Frame(4321), &expected);
+    Prepare(path, file);
+
+    /* While the file is being converted, others may read it but not write. */
+    bool othersRead = false, othersWrite = true;
+    DWORD writeError = 0;
+    SeamReset();
+    SeamSetHook(SEAM_READ_FILE, [&](int) {
+        OtherHandle reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        othersRead = reader.handle != INVALID_HANDLE_VALUE;
+        OtherHandle writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        othersWrite = writer.handle != INVALID_HANDLE_VALUE;
+        writeError = GetLastError();
+    });
+    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+    EXPECT_TRUE(othersRead);
+    EXPECT_FALSE(othersWrite);
+    EXPECT_EQ(writeError, (DWORD)ERROR_SHARING_VIOLATION);
+
+    ASSERT_EQ(SeamCount(SEAM_CREATE_FILE), 2);
+    for (int nth = 1; nth <= 2; nth++) {
+        const SeamRecord *open = NthRecord(SEAM_CREATE_FILE, nth);
+        EXPECT_EQ(open->args[0], (DWORD)(GENERIC_READ | GENERIC_WRITE));
+        EXPECT_EQ(open->args[1], (DWORD)FILE_SHARE_READ);
+        EXPECT_EQ(open->args[2], (DWORD)OPEN_EXISTING);
+        EXPECT_EQ(open->args[3], (DWORD)FILE_ATTRIBUTE_NORMAL);
+    }
+    ASSERT_EQ(SeamCount(SEAM_READ_FILE), 1);
+    ASSERT_EQ(SeamCount(SEAM_WRITE_FILE), 1);
+    ASSERT_EQ(SeamCount(SEAM_SET_FILE_POINTER), 1);
+    ASSERT_EQ(SeamCount(SEAM_SET_END_OF_FILE), 1);
+    ASSERT_EQ(SeamCount(SEAM_SET_FILE_TIME), 1);
+    const SeamRecord *getTimes = NthRecord(SEAM_GET_FILE_TIME, 1);
+    const SeamRecord *load = NthRecord(SEAM_MALLOC, 1);
+    const SeamRecord *read = NthRecord(SEAM_READ_FILE, 1);
+    const SeamRecord *seek = NthRecord(SEAM_SET_FILE_POINTER, 1);
+    const SeamRecord *write = NthRecord(SEAM_WRITE_FILE, 1);
+    const SeamRecord *cut = NthRecord(SEAM_SET_END_OF_FILE, 1);
+    const SeamRecord *reopen = NthRecord(SEAM_CREATE_FILE, 2);
+    const SeamRecord *setTimes = NthRecord(SEAM_SET_FILE_TIME, 1);
+    ASSERT_TRUE(getTimes && load);
+    EXPECT_EQ(getTimes->args[0], 3u);
+    EXPECT_EQ(setTimes->args[0], 3u);
+    EXPECT_EQ(load->args[0], (DWORD)file.size() + 1);
+    EXPECT_EQ(read->args[0], (DWORD)file.size());
+    EXPECT_EQ(seek->args[0], 0u);
+    EXPECT_EQ(seek->args[1], 0u);
+    EXPECT_EQ(seek->args[2], (DWORD)FILE_BEGIN);
+    EXPECT_EQ(write->args[0], (DWORD)expected.size());
+    EXPECT_LT(IndexOf(read), IndexOf(seek));
+    EXPECT_LT(IndexOf(seek), IndexOf(write));
+    EXPECT_LT(IndexOf(write), IndexOf(cut));
+
+    /* The writing handle is closed before the re-open that sets the times. */
+    HANDLE writing = NthRecord(SEAM_CREATE_FILE, 1)->handle;
+    const SeamRecord *closeWriting = NthRecord(SEAM_CLOSE_HANDLE, 1);
+    EXPECT_EQ(closeWriting->handle, writing);
+    EXPECT_LT(IndexOf(cut), IndexOf(closeWriting));
+    EXPECT_LT(IndexOf(closeWriting), IndexOf(reopen));
+    EXPECT_EQ(setTimes->handle, reopen->handle);
+    EXPECT_EQ(ReadBytes(path), expected);
+}
+
+/* ---- Files left as they are ---- */
+
+TEST(ConvertFile, LeavesFilesItDoesNotConvertUntouched)
+{
+    std::wstring dir = FreshDir(L"convert-untouched");
+    const char text[] = "Not audio at all, just a note saved as .mp3\r\n";
+    Bytes truncated = Riff("WAVE", Join({Mp3FormatChunk(), Chunk("data", Frame(400))}));
+    truncated.resize(truncated.size() - 100);
+    struct Case {
+        const char *what;
+        Bytes bytes;
+        int status;
+    } cases[] = {
+        {"plain frames", Frame(600), STATUS_NOT_NEEDED},
+        {"tag, zeros, frames", Join({Id3Tag(50), Zeros(9), Frame(300)}), STATUS_NOT_NEEDED},
+        {"text file", Bytes(text, text + sizeof text - 1), STATUS_BAD_FORMAT},
+        {"empty file", Bytes(), STATUS_BAD_FORMAT},
+        {"sync without its fourth bit", Join({{0xFF, 0xE2}, Pattern(200, 1)}), STATUS_BAD_FORMAT},
+        /* The byte after the last one is the guard, never half a sync. */
+        {"zeros and a last 0xFF", {0x00, 0x00, 0xFF}, STATUS_BAD_FORMAT},
+        {"AVI", Riff("AVI ", Chunk("data", Frame(200))), STATUS_BAD_FORMAT},
+        {"lower-case rmp3", Riff("rmp3", Chunk("data", Frame(200))), STATUS_BAD_FORMAT},
+        {"WAVE without data", Riff("WAVE", Mp3FormatChunk()), STATUS_BAD_FORMAT},
+        {"data cut short", truncated, STATUS_BAD_FORMAT},
+    };
+    for (const Case &c : cases) {
+        for (int keepTimes = 0; keepTimes <= 1; keepTimes++) {
+            SCOPED_TRACE(std::string(c.what) + (keepTimes ? ", keeping times" : ""));
+            std::wstring path = dir + L"\\left.mp3";
+            Snapshot before = Prepare(path, c.bytes);
+            SeamReset();
+            EXPECT_EQ(Convert(path, keepTimes), c.status);
+            ExpectUntouched(path, before, true);
+            EXPECT_EQ(SeamCount(SEAM_SET_FILE_POINTER) + SeamCount(SEAM_WRITE_FILE) +
+                          SeamCount(SEAM_SET_END_OF_FILE) + SeamCount(SEAM_SET_FILE_TIME),
+                      0);
+        }
+    }
+}
+
+TEST(ConvertFile, FilesThatCannotBeOpenedAreNotTouched)
+{
+    std::wstring dir = FreshDir(L"convert-open");
+    SeamReset();
+    EXPECT_EQ(Convert(dir + L"\\missing.mp3", 1), STATUS_OPEN_FAILED);
+    EXPECT_EQ(Convert(dir + L"\\no such folder\\file.mp3", 0), STATUS_OPEN_FAILED);
+    EXPECT_EQ(Convert(dir, 0), STATUS_OPEN_FAILED);
+    EXPECT_FALSE(FileExists(dir + L"\\missing.mp3"));
+
+    std::wstring path = dir + L"\\held.mp3";
+    Bytes file = Rmp3(Frame(2000));
+    /* Held by a reader that does not share writing, then by a writer: the
+     * file can't be opened for writing, and is left as it was. */
+    const DWORD holders[][2] = {{GENERIC_READ, FILE_SHARE_READ},
+                                {GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE}};
+    for (const DWORD *holder : holders) {
+        Snapshot before = Prepare(path, file);
+        OtherHandle other(path, holder[0], holder[1]);
+        ASSERT_NE(other.handle, INVALID_HANDLE_VALUE);
+        SeamReset();
+        EXPECT_EQ(Convert(path, 1), STATUS_OPEN_FAILED);
+        EXPECT_EQ(SeamCount(SEAM_READ_FILE), 0);
+        CloseHandle(other.handle);
+        other.handle = INVALID_HANDLE_VALUE;
+        ExpectUntouched(path, before, false);
+    }
+
+    /* A reader that lets others write does not stand in the way. */
+    Snapshot before = Prepare(path, file);
+    OtherHandle reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    SeamReset();
+    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+    ExpectTimesKept(path, before);
+    EXPECT_EQ(ReadBytes(path), Frame(2000));
+}
+
+/* ---- Time stamps that can't be read or set ---- */
+
+TEST(ConvertFile, TimeStampFailures)
+{
+    std::wstring dir = FreshDir(L"convert-time-failures");
+    std::wstring path = dir + L"\\times.mp3";
+    Bytes payload = Frame(3000), file = Rmp3(payload);
+
+    /* Reading them fails: nothing else is done. */
+    Snapshot before = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_GET_FILE_TIME, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_TIME_FAILED);
+    EXPECT_EQ(SeamCount(SEAM_READ_FILE), 0);
+    ExpectUntouched(path, before, false);
+
+    /* Setting them fails after the rewrite: the content is converted. */
+    Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_SET_FILE_TIME, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_TIME_FAILED);
+    EXPECT_EQ(ReadBytes(path), payload);
+
+    /* The re-open fails, once through the seam and once for real because
+     * someone took the file between the two opens. */
+    Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_CREATE_FILE, 2);
+    EXPECT_EQ(Convert(path, 1), STATUS_OPEN_FAILED);
+    EXPECT_EQ(ReadBytes(path), payload);
+    EXPECT_EQ(SeamCount(SEAM_SET_FILE_TIME), 0);
+
+    Prepare(path, file);
+    HANDLE taker = INVALID_HANDLE_VALUE;
+    SeamReset();
+    SeamSetHook(SEAM_CREATE_FILE, [&](int nth) {
+        if (nth == 2)
+            taker = CreateFileW(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+    });
+    EXPECT_EQ(Convert(path, 1), STATUS_OPEN_FAILED);
+    ASSERT_NE(taker, INVALID_HANDLE_VALUE);
+    CloseHandle(taker);
+    EXPECT_EQ(ReadBytes(path), payload);
+}
+
+/* ---- Size, memory and reading ---- */
+
+TEST(ConvertFile, SizeMemoryAndReadFailures)
+{
+    std::wstring dir = FreshDir(L"convert-read");
+    std::wstring path = dir + L"\\read.mp3";
+    Bytes file = Rmp3(Frame(2500));
+
+    /* No load buffer. */
+    Snapshot before = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_MALLOC, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_NO_MEMORY);
+    EXPECT_EQ(SeamCount(SEAM_READ_FILE), 0);
+    ExpectUntouched(path, before, false);
+
+    /* The size can't be learned: nothing is loaded. */
+    before = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_GET_FILE_SIZE, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_READ_FAILED);
+    EXPECT_EQ(SeamCount(SEAM_MALLOC) + SeamCount(SEAM_READ_FILE), 0);
+    ExpectUntouched(path, before, false);
+
+    /* The read fails, or brings one byte too few. */
+    for (int shortRead = 0; shortRead <= 1; shortRead++) {
+        before = Prepare(path, file);
+        SeamReset();
+        if (shortRead)
+            SeamShortTransfer(SEAM_READ_FILE, 1, 1);
+        else
+            SeamFailCall(SEAM_READ_FILE, 1);
+        EXPECT_EQ(Convert(path, 1), STATUS_READ_FAILED);
+        EXPECT_EQ(SeamCount(SEAM_WRITE_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+        ExpectUntouched(path, before, true);
+    }
+}
+
+/* ---- Writing ---- */
+
+TEST(ConvertFile, WriteFailuresNeverPassForSuccess)
+{
+    std::wstring dir = FreshDir(L"convert-write");
+    std::wstring path = dir + L"\\write.mp3";
+    Bytes expected;
+    Bytes file = TaggedWave(Frame(1501), &expected);
+    size_t n = expected.size();
+
+    /* The position can't be moved, or nothing gets written: the file is as
+     * it was. */
+    for (SeamCall failing : {SEAM_SET_FILE_POINTER, SEAM_WRITE_FILE}) {
+        Snapshot before = Prepare(path, file);
+        SeamReset();
+        SeamFailCall(failing, 1);
+        EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED) << failing;
+        EXPECT_EQ(SeamCount(SEAM_SET_END_OF_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+        ExpectUntouched(path, before, true);
+    }
+
+    /* A short write: the new bytes that made it, then the old tail, uncut. */
+    Prepare(path, file);
+    SeamReset();
+    SeamShortTransfer(SEAM_WRITE_FILE, 1, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
+    EXPECT_EQ(SeamCount(SEAM_SET_END_OF_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+    EXPECT_EQ(ReadBytes(path), Join({Slice(expected, 0, n - 1), Slice(file, n - 1, file.size())}));
+
+    /* The whole result written but the file not cut: still a failure. */
+    Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_SET_END_OF_FILE, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
+    EXPECT_EQ(SeamCount(SEAM_SET_FILE_TIME), 0);
+    EXPECT_EQ(ReadBytes(path), Join({expected, Slice(file, n, file.size())}));
+
+    /* A failing close is not looked at: the file was written and cut. */
+    Snapshot before = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_CLOSE_HANDLE, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+    ExpectTimesKept(path, before);
+    EXPECT_EQ(ReadBytes(path), expected);
+}
+
+/* ---- Files too big for a 32-bit size ---- */
+
+/* What FILE_STANDARD_INFO holds; the headers of this build predate it. */
+struct StandardInfo {
+    LARGE_INTEGER allocationSize, endOfFile;
+    DWORD numberOfLinks;
+    BOOLEAN deletePending, directory;
+};
+
+/* Bytes the file takes on disk, or -1 when the platform can't tell. */
+LONGLONG AllocatedBytes(const std::wstring &path)
+{
+    typedef BOOL(WINAPI * InfoByHandle)(HANDLE, int, LPVOID, DWORD);
+    InfoByHandle query = (InfoByHandle)(void *)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                              "GetFileInformationByHandleEx");
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    StandardInfo info;
+    const int fileStandardInfo = 1;
+    bool ok =
+        query && file != INVALID_HANDLE_VALUE && query(file, fileStandardInfo, &info, sizeof info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return ok ? info.allocationSize.QuadPart : -1;
+}
+
+LONGLONG FileSize(const std::wstring &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (LONGLONG)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+Bytes ReadHead(const std::wstring &path, DWORD count)
+{
+    Bytes head(count);
+    DWORD read = 0;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return Bytes();
+    ReadFile(file, head.data(), count, &read, NULL);
+    CloseHandle(file);
+    head.resize(read);
+    return head;
+}
+
+/* A file of size bytes that starts with head; the rest is a hole, so it
+ * costs the disk next to nothing. Deleted when the object goes. */
+struct SparseFile {
+    std::wstring path;
+    bool made = false;
+    SparseFile(const std::wstring &where, const Bytes &head, LONGLONG size) : path(where)
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        DWORD unused = 0, written = 0;
+        DeviceIoControl(file, FSCTL_SET_SPARSE, NULL, 0, NULL, 0, &unused, NULL);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        made = WriteFile(file, head.data(), (DWORD)head.size(), &written, NULL) &&
+               written == head.size() && SetFilePointerEx(file, end, NULL, FILE_BEGIN) &&
+               SetEndOfFile(file);
+        CloseHandle(file);
+    }
+    ~SparseFile()
+    {
+        DeleteFileW(path.c_str());
+    }
+};
+
+TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
+{
+    std::wstring dir = FreshDir(L"convert-huge");
+    /* A wrapped file at the head, so that a size cut to 32 bits would find
+     * something to convert and cut the file down to it. */
+    Bytes head = Rmp3(Frame(4000));
+    const LONGLONG fourGiB = 0x100000000LL;
+    /* The allocation reading is real: written bytes show in it. */
+    std::wstring dense = dir + L"\\dense.bin";
+    ASSERT_TRUE(WriteBytes(dense, Pattern(1 << 20, 6)));
+    EXPECT_GE(AllocatedBytes(dense), 1 << 20);
+    DeleteFileW(dense.c_str());
+    struct Case {
+        LONGLONG size;
+        bool loadTried;
+    } cases[] = {
+        {fourGiB + (LONGLONG)head.size(), false},
+        {fourGiB - 1, false},
+        /* Below the limit the load buffer is asked for, and the platform
+         * really can't give 4 GiB - 1 or 3 GiB to a 32-bit process. */
+        {fourGiB - 2, true},
+        {3 * (fourGiB / 4), true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.size);
+        SparseFile sparse(dir + L"\\huge.mp3", head, c.size);
+        ASSERT_TRUE(sparse.made);
+        FileTimes timesBefore, timesAfter;
+        ASSERT_TRUE(GetTimes(sparse.path, &timesBefore));
+        LONGLONG allocated = AllocatedBytes(sparse.path);
+        ASSERT_GE(allocated, 0);
+        ASSERT_LT(allocated, 1 << 20) << "the test file is not sparse";
+
+        SeamReset();
+        EXPECT_EQ(Convert(sparse.path, 1), STATUS_NO_MEMORY);
+        EXPECT_EQ(SeamCount(SEAM_READ_FILE) + SeamCount(SEAM_WRITE_FILE), 0);
+        EXPECT_EQ(SeamCount(SEAM_MALLOC), c.loadTried ? 1 : 0);
+        if (c.loadTried && SeamCount(SEAM_MALLOC) == 1) {
+            EXPECT_EQ((LONGLONG)NthRecord(SEAM_MALLOC, 1)->args[0], c.size + 1);
+        }
+        ASSERT_TRUE(GetTimes(sparse.path, &timesAfter));
+        EXPECT_TRUE(SameTimes(timesAfter, timesBefore));
+        EXPECT_EQ(FileSize(sparse.path), c.size);
+        EXPECT_EQ(ReadHead(sparse.path, (DWORD)head.size()), head);
+        EXPECT_LT(AllocatedBytes(sparse.path), 1 << 20);
+    }
+    EXPECT_FALSE(FileExists(dir + L"\\huge.mp3"));
+}
+
+/* ---- Real audio ---- */
+
+std::wstring AudioDir()
+{
+    wchar_t value[MAX_PATH];
+    DWORD units = GetEnvironmentVariableW(L"KORVANE_AUDIO_DIR", value, MAX_PATH);
+    if (units == 0 || units >= MAX_PATH)
+        return L"";
+    std::wstring dir = value;
+    /* The build passes a Unix path; Wine shows the Unix root as drive Z:. */
+    if (dir[0] == L'/') {
+        for (wchar_t &unit : dir)
+            unit = unit == L'/' ? L'\\' : unit;
+        dir = L"Z:" + dir;
+    }
+    return dir;
+}
+
+/* The payload of the first data chunk of a RIFF/WAVE, read plainly. */
+Bytes DataPayload(const Bytes &wave)
+{
+    for (size_t pos = 12; pos + 8 <= wave.size();) {
+        uint32_t n = wave[pos + 4] | wave[pos + 5] << 8 | wave[pos + 6] << 16 |
+                     (uint32_t)wave[pos + 7] << 24;
+        if (memcmp(&wave[pos], "data", 4) == 0)
+            return pos + 8 + n <= wave.size() ? Slice(wave, pos + 8, pos + 8 + n) : Bytes();
+        pos += 8 + n + (n & 1);
+    }
+    return Bytes();
+}
+
+/* A well-formed ID3v2.3 tag with a title frame and some padding. */
+Bytes TitleTag()
+{
+    const char title[] = "Korvane test";
+    Bytes frame = Join({Bytes({'T', 'I', 'T', '2', 0, 0, 0, (unsigned char)sizeof title, 0, 0, 0}),
+                        Bytes(title, title + sizeof title - 1)});
+    Bytes body = Join({frame, Zeros(64)});
+    return Join({Bytes({'I', 'D', '3', 3, 0, 0, 0, 0, 0, (unsigned char)body.size()}), body});
+}
+
+TEST(RealAudio, FfmpegMp3InRiffConvertsToItsPayload)
+{
+    std::wstring dir = AudioDir();
+    ASSERT_FALSE(dir.empty()) << "KORVANE_AUDIO_DIR is not set";
+    Bytes wave = ReadBytes(dir + L"\\sine_mp3.wav");
+    ASSERT_GT(wave.size(), 1000u) << "make_audio.sh has not made " << Narrow(dir);
+    ASSERT_EQ(memcmp(wave.data(), "RIFF", 4), 0);
+    Bytes payload = DataPayload(wave);
+    ASSERT_GT(payload.size(), 1000u);
+    /* ffmpeg stored MPEG audio, not PCM: the payload opens on a frame sync. */
+    ASSERT_EQ(payload[0], 0xFF);
+    ASSERT_EQ(payload[1] & 0xF0, 0xF0);
+
+    Bytes rmp3 = wave;
+    memcpy(&rmp3[8], "RMP3", 4);
+    Bytes tag = TitleTag();
+    struct Case {
+        const wchar_t *name;
+        Bytes bytes, expected;
+    } cases[] = {
+        {L"converted_wave.mp3", wave, payload},
+        {L"converted_tagged.mp3", Join({tag, Zeros(2), wave}), Join({tag, Zeros(2), payload})},
+        {L"converted_rmp3.mp3", rmp3, payload},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.name));
+        std::wstring path = dir + L"\\" + c.name;
+        Snapshot before = Prepare(path, c.bytes);
+        SeamReset();
+        EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+        ExpectTimesKept(path, before);
+        EXPECT_EQ(ReadBytes(path), c.expected);
+        SeamReset();
+        EXPECT_EQ(Convert(path, 1), STATUS_NOT_NEEDED);
+    }
+}
+
+} // namespace
