@@ -30,11 +30,12 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs)
     }
 }
 
-HWND StartDialog()
+HWND StartDialog(bool initProgramDir)
 {
     RunState.busy = RunState.stopRequested = RunState.closeRequested = 0;
     ProgramInstance = GetModuleHandleW(NULL);
-    InitProgramDir();
+    if (initProgramDir)
+        InitProgramDir();
     MainDialog = NULL;
     g_dialogResult = -3;
     g_dialogThread = CreateThread(NULL, 0, DialogThread, NULL, 0, &g_dialogThreadId);

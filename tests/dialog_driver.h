@@ -12,9 +12,10 @@
 #include <vector>
 
 /* Resets the process-wide run flags, sets ProgramDir from this program's
- * path and opens the dialog. Returns its window once initialized and
- * visible, or NULL. */
-HWND StartDialog();
+ * path (unless initProgramDir is false: then the caller has set it, e.g.
+ * with SetProgramDirFrom) and opens the dialog. Returns its window once
+ * initialized and visible, or NULL. */
+HWND StartDialog(bool initProgramDir = true);
 /* Waits for the dialog's thread to end; returns the dialog's result, or
  * -2 when it did not end within timeoutMs. */
 INT_PTR WaitDialogEnd(DWORD timeoutMs);
