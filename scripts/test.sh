@@ -10,6 +10,11 @@ bash scripts/install-deps.sh || exit 1
 bash scripts/build.sh || exit 1
 
 export KORVANE_ROOT="$root"
+# A prefix of the tests' own: its windows are not managed by a window
+# manager (without one, Wine waits on every window it hides for an answer
+# that never comes), and a crash never waits for a debugger.
+export KORVANE_WINEPREFIX="$root/build/wine-test-prefix"
+export KORVANE_EXTRA_REG="$root/tests/wine-test.reg"
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 unset DISPLAY   # the tests open windows: keep them off the user's screen

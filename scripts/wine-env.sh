@@ -33,7 +33,8 @@ korvane_stop_display() {
 }
 
 # Creates the prefix once, with "MS Shell Dlg" mapped to a Japanese font so
-# that the dialog's texts are legible. The display must already be set, or
+# that the dialog's texts are legible, and the settings of any .reg files
+# named in KORVANE_EXTRA_REG. The display must already be set, or
 # GUI programs started in the prefix later exit at once.
 korvane_ensure_prefix() {
     if [ -f "$WINEPREFIX/.korvane-ready" ]; then
@@ -42,6 +43,10 @@ korvane_ensure_prefix() {
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     wine regedit /S "$KORVANE_ROOT/scripts/japanese-font.reg" >/dev/null 2>&1
+    local extra
+    for extra in ${KORVANE_EXTRA_REG:-}; do
+        wine regedit /S "$extra" >/dev/null 2>&1
+    done
     wineserver -w
     touch "$WINEPREFIX/.korvane-ready"
 }
