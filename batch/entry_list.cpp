@@ -26,9 +26,11 @@ int ComposePath(wchar_t *out, size_t units, const wchar_t *dir, const wchar_t *n
     return length >= 0 && (size_t)length < units;
 }
 
-static void AddEntry(const wchar_t *path)
+/* The list is looked up once per drop and handed down: finding a dialog
+ * item asks the window server, which costs more than adding the entry. */
+static void AddEntry(HWND list, const wchar_t *path)
 {
-    SendDlgItemMessageW(MainDialog, IDC_ENTRY_LIST, LB_ADDSTRING, 0, (LPARAM)path);
+    SendMessageW(list, LB_ADDSTRING, 0, (LPARAM)path);
 }
 
 static int HasMp3Extension(const wchar_t *name)
@@ -37,7 +39,9 @@ static int HasMp3Extension(const wchar_t *name)
     return dot != NULL && _wcsicmp(dot, L".mp3") == 0;
 }
 
-static void AddFoundItem(const wchar_t *folder, const WIN32_FIND_DATAW *found)
+static void SearchFolder(HWND list, const wchar_t *folder);
+
+static void AddFoundItem(HWND list, const wchar_t *folder, const WIN32_FIND_DATAW *found)
 {
     wchar_t path[MAX_PATH];
     if (found->cFileName[0] == L'.')
@@ -47,15 +51,15 @@ static void AddFoundItem(const wchar_t *folder, const WIN32_FIND_DATAW *found)
     /* Only the attribute decides: links and junctions to folders are folders. */
     if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (Settings.includeSubDirectory)
-            AddFolder(path);
+            SearchFolder(list, path);
         return;
     }
     if (Settings.filterExtension && !HasMp3Extension(found->cFileName))
         return;
-    AddEntry(path);
+    AddEntry(list, path);
 }
 
-void AddFolder(const wchar_t *folder)
+static void SearchFolder(HWND list, const wchar_t *folder)
 {
     wchar_t pattern[MAX_PATH];
     WIN32_FIND_DATAW found;
@@ -66,15 +70,24 @@ void AddFolder(const wchar_t *folder)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        AddFoundItem(folder, &found);
+        AddFoundItem(list, folder, &found);
     } while (FindNextFileW(search, &found));
     FindClose(search);
+}
+
+void AddFolder(const wchar_t *folder)
+{
+    SearchFolder(GetDlgItem(MainDialog, IDC_ENTRY_LIST), folder);
 }
 
 void AddDroppedItems(HDROP drop)
 {
     wchar_t name[PATH_BUFFER_UNITS] = {0};
+    HWND list = GetDlgItem(MainDialog, IDC_ENTRY_LIST);
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
+    /* Redrawing the list and its scroll bars after every entry makes a large
+     * folder take minutes; it is drawn once when the drop is done. */
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     for (UINT i = 0; i < count; i++) {
         /* A name of MAX_PATH units or more would arrive cut, naming another
          * file or none; it is skipped. */
@@ -84,10 +97,12 @@ void AddDroppedItems(HDROP drop)
         if (DragQueryFileW(drop, i, name, MAX_PATH) != length)
             continue;
         if (PathIsDirectoryW(name))
-            AddFolder(name);
+            SearchFolder(list, name);
         else
-            AddEntry(name);
+            AddEntry(list, name);
     }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, NULL, TRUE);
 }
 
 static void DeleteSelectedEntries(HWND list)
