@@ -2,7 +2,10 @@
 #include "dialog_driver.h"
 
 #include <shlobj.h>
+#include <wchar.h>
+#include <algorithm>
 
+#include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
@@ -86,10 +89,12 @@ std::vector<std::wstring> EntryTexts(HWND dialog)
     HWND list = EntryListOf(dialog);
     int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (int i = 0; i < count; i++) {
+        /* A run may replace the entry with its longer status text between
+         * the two calls; the buffer holds any text the program writes. */
         int length = (int)SendMessageW(list, LB_GETTEXTLEN, i, 0);
-        std::wstring text(length + 1, L'\0');
+        std::wstring text(std::max(length + 1, PATH_BUFFER_UNITS), L'\0');
         SendMessageW(list, LB_GETTEXT, i, (LPARAM)&text[0]);
-        text.resize(length);
+        text.resize(wcslen(text.c_str()));
         texts.push_back(text);
     }
     return texts;
