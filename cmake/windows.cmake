@@ -90,6 +90,14 @@ foreach(name dialog_test entry_list_test run_test)
   endif()
 endforeach()
 
+# A directory link that loops back on itself, for the folder search.
+add_test(NAME make_link_loop
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_link_loop.sh ${CMAKE_BINARY_DIR}/link-loop)
+set_tests_properties(make_link_loop PROPERTIES FIXTURES_SETUP korvane_link_loop)
+if(TARGET entry_list_test)
+  set_tests_properties(entry_list_test PROPERTIES FIXTURES_REQUIRED korvane_link_loop)
+endif()
+
 find_program(OBJDUMP NAMES i686-w64-mingw32-objdump objdump)
 add_test(NAME program_imports
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_imports.sh ${OBJDUMP} $<TARGET_FILE:Korvane>)
