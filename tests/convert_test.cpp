@@ -157,27 +157,6 @@ struct OtherHandle {
     }
 };
 
-/* ---- Status texts ---- */
-
-TEST(ConvertStatus, EveryCodeHasItsSuffix)
-{
-    const wchar_t *expected[CONVERT_STATUS_COUNT] = {
-        L"\n > ファイルを検査しています...",
-        L"\n > ファイルを修正する必要がありませんでした。",
-        L"\n > 正常に変換されました。",
-        L"\n > ファイルを開けません。",
-        L"\n > ファイルの更新日時の設定に失敗しました。",
-        L"\n > メモリが不足しています。",
-        L"\n > ファイルの読み込みに失敗しました。",
-        L"\n > 破損したファイルまたは未対応の形式です。",
-        L"\n > ファイルの書き込みに失敗しました。",
-    };
-    for (int status = 0; status < CONVERT_STATUS_COUNT; status++)
-        EXPECT_EQ(std::wstring(StatusSuffix(status)), expected[status]) << status;
-    EXPECT_EQ(std::wstring(StatusSuffix(-1)), L"");
-    EXPECT_EQ(std::wstring(StatusSuffix(CONVERT_STATUS_COUNT)), L"");
-}
-
 /* ---- Successful conversions ---- */
 
 TEST(ConvertFile, RewritesWrappedFilesInPlace)

@@ -1,0 +1,614 @@
+/*
+ * run_test.cpp: the conversion run end to end, through the real dialog on a
+ * thread of its own and real files: one status per entry, stopping, the
+ * keep-times option taken at the start, the list frozen while a run goes on,
+ * and closing the window during a run.
+ *
+ * The cases that act during a run give it large files to chew on and check
+ * afterwards that their actions really fell while the run was still at work
+ * on them.
+ */
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "batch/run.h"
+#include "res/resource.h"
+#include "tests/dialog_driver.h"
+#include "tests/test_files.h"
+
+static const std::wstring kChecking = L"\n > ファイルを検査しています...";
+static const std::wstring kNotNeeded = L"\n > ファイルを修正する必要がありませんでした。";
+static const std::wstring kConverted = L"\n > 正常に変換されました。";
+static const std::wstring kOpenFailed = L"\n > ファイルを開けません。";
+static const std::wstring kBadFormat = L"\n > 破損したファイルまたは未対応の形式です。";
+static const std::wstring kStartText = L"変換開始";
+static const std::wstring kStopText = L"変換中止";
+static const wchar_t kQuestion[] = L"ファイルの変換中ですが、中止して終了しますか？";
+
+/* Large enough that converting it takes a good fraction of a second. */
+static const uint32_t kBigMiB = 160;
+static const DWORD kRunTimeoutMs = 120000;
+
+/* MPEG audio as a data chunk holds it: a frame sync, then filler. */
+static Bytes Audio(size_t count, unsigned seed)
+{
+    Bytes audio = Pattern(count, seed);
+    audio[0] = 0xFF;
+    audio[1] = 0xFB;
+    return audio;
+}
+
+static Bytes WrappedWave(const Bytes &audio)
+{
+    return Riff("WAVE", Join({Mp3FormatChunk(), Chunk("data", audio)}));
+}
+
+/* The start of a RIFF/WAVE holding mib MiB of audio, up to its audio. */
+static Bytes BigHead(uint32_t mib)
+{
+    Bytes head = Riff("WAVE", Join({Mp3FormatChunk(), ChunkClaiming("data", mib << 20, {})}));
+    PutLE32(head, 4, (uint32_t)(head.size() - 8 + (mib << 20)));
+    return head;
+}
+
+/* The audio is one block of a MiB, repeated. */
+static bool WriteBigWave(const std::wstring &path, uint32_t mib = kBigMiB)
+{
+    const DWORD block = 1u << 20;
+    Bytes head = BigHead(mib), audio = Audio(block, 5);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok =
+        WriteFile(file, head.data(), (DWORD)head.size(), &written, NULL) && written == head.size();
+    for (uint32_t i = 0; ok && i < mib; i++)
+        ok = WriteFile(file, audio.data(), block, &written, NULL) && written == block;
+    CloseHandle(file);
+    return ok;
+}
+
+/* A big file's size and first bytes. */
+static Bytes HeadOf(const std::wstring &path, size_t count, DWORD *size)
+{
+    Bytes head(count);
+    DWORD read = 0;
+    *size = 0;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return Bytes();
+    *size = GetFileSize(file, NULL);
+    if (!ReadFile(file, head.data(), (DWORD)count, &read, NULL))
+        read = 0;
+    CloseHandle(file);
+    head.resize(read);
+    return head;
+}
+
+/* Converted, a big file is its audio alone. */
+static bool BigIsConverted(const std::wstring &path, uint32_t mib = kBigMiB)
+{
+    DWORD size = 0;
+    return HeadOf(path, 64, &size) == Audio(64, 5) && size == mib << 20;
+}
+
+static bool BigIsUntouched(const std::wstring &path, uint32_t mib)
+{
+    DWORD size = 0;
+    Bytes head = BigHead(mib);
+    return HeadOf(path, head.size(), &size) == head && size == head.size() + (mib << 20);
+}
+
+/* Files that take several seconds to convert one after another. Under Wine
+ * without a window manager, taking a message box down takes about two
+ * seconds, and the run must still be going when the answer takes effect. */
+static const int kSeriesFiles = 12;
+static const uint32_t kSeriesMiB = 32;
+
+static std::wstring EntryText(HWND dialog, int index)
+{
+    std::vector<std::wstring> texts = EntryTexts(dialog);
+    return index < (int)texts.size() ? texts[index] : std::wstring();
+}
+
+static bool IsBeingChecked(HWND dialog, int index)
+{
+    std::wstring text = EntryText(dialog, index);
+    return text.size() > kChecking.size() &&
+           text.compare(text.size() - kChecking.size(), kChecking.size(), kChecking) == 0;
+}
+
+/* The last entry the run has reached: the file in hand, or the one just
+ * done whose status is about to be shown. -1 before the first. */
+static int LastReached(HWND dialog)
+{
+    std::vector<std::wstring> texts = EntryTexts(dialog);
+    for (int i = (int)texts.size() - 1; i >= 0; i--) {
+        if (texts[i].find(L'\n') != std::wstring::npos)
+            return i;
+    }
+    return -1;
+}
+
+static bool WaitChecking(HWND dialog, int index)
+{
+    return WaitUntil([&] { return IsBeingChecked(dialog, index); }, 30000);
+}
+
+static bool WaitIdle(HWND dialog, DWORD timeoutMs = kRunTimeoutMs)
+{
+    return WaitUntil([&] { return ButtonText(dialog, IDOK) == kStartText; }, timeoutMs);
+}
+
+static std::vector<std::wstring> WithSuffixes(const std::vector<std::wstring> &paths,
+                                              const std::vector<std::wstring> &suffixes)
+{
+    std::vector<std::wstring> texts;
+    for (size_t i = 0; i < paths.size(); i++)
+        texts.push_back(paths[i] + suffixes[i]);
+    return texts;
+}
+
+static HWND WaitConfirmation()
+{
+    HWND box = NULL;
+    WaitUntil(
+        [&] {
+            box = FindTopWindow(L"#32770", L"確認");
+            return box != NULL && IsWindowVisible(box);
+        },
+        10000);
+    return box;
+}
+
+static void Answer(HWND box, int id)
+{
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
+}
+
+struct BoxContents {
+    std::vector<std::wstring> texts;
+    std::vector<int> buttons;
+    int defaultButton = 0;
+    bool icon = false;
+};
+
+static BOOL CALLBACK CollectChild(HWND child, LPARAM param)
+{
+    BoxContents *box = (BoxContents *)param;
+    if (!IsWindowVisible(child))
+        return TRUE;
+    wchar_t className[32] = {0}, text[256] = {0};
+    GetClassNameW(child, className, 32);
+    GetWindowTextW(child, text, 256);
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    if (lstrcmpiW(className, L"Button") == 0) {
+        box->buttons.push_back(GetDlgCtrlID(child));
+        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            box->defaultButton = GetDlgCtrlID(child);
+    } else if (lstrcmpiW(className, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        box->icon = box->icon || SendMessageW(child, STM_GETICON, 0, 0) != 0;
+    } else if (lstrcmpiW(className, L"Static") == 0) {
+        box->texts.push_back(text);
+    }
+    return TRUE;
+}
+
+/* The question asked when the window is closed during a run. */
+static void CheckConfirmation(HWND box, HWND dialog)
+{
+    BoxContents contents;
+    EnumChildWindows(box, CollectChild, (LPARAM)&contents);
+    std::sort(contents.buttons.begin(), contents.buttons.end());
+    EXPECT_EQ(std::vector<std::wstring>{kQuestion}, contents.texts);
+    EXPECT_EQ((std::vector<int>{IDOK, IDCANCEL}), contents.buttons);
+    EXPECT_FALSE(contents.icon);
+    /* Wine's DM_GETDEFID does not follow the box's default; the style does. */
+    EXPECT_EQ(IDOK, contents.defaultButton);
+    EXPECT_EQ(dialog, GetWindow(box, GW_OWNER));
+}
+
+class RunTest : public ::testing::Test
+{
+  protected:
+    HWND dialog = NULL;
+    std::wstring dir;
+
+    void SetUp() override
+    {
+        DeleteFileW(SettingsPath().c_str());
+        dir = FreshDir(L"run_test");
+        dialog = StartDialog();
+        ASSERT_TRUE(dialog != NULL);
+    }
+
+    /* Whatever state a failed case left: answer a pending question, stop
+     * the run, close the window. */
+    void TearDown() override
+    {
+        if (DialogRunning()) {
+            if (HWND box = FindTopWindow(L"#32770", L"確認"))
+                Answer(box, IDCANCEL);
+            if (ButtonText(dialog, IDOK) == kStopText)
+                ClickButton(dialog, IDOK);
+            WaitUntil([&] { return !DialogRunning() || ButtonText(dialog, IDOK) == kStartText; },
+                      kRunTimeoutMs);
+            PostMessageW(dialog, WM_CLOSE, 0, 0);
+        }
+        WaitDialogEnd(10000);
+        DeleteFileW(SettingsPath().c_str());
+        RemoveTree(dir);
+    }
+
+    std::wstring Path(const std::wstring &name)
+    {
+        return dir + L"\\" + name;
+    }
+};
+
+TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
+{
+    /* An empty list: the run ends at once. */
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog, 5000));
+    EXPECT_TRUE(AcceptsDrops(dialog));
+
+    Bytes tag = Id3Tag(100), tagged = Audio(999, 1), rmp3 = Audio(4000, 2);
+    Bytes japanese = Audio(2048, 3), heldAudio = Audio(500, 4);
+    std::wstring taggedPath = Path(L"tagged.wav"), rmp3Path = Path(L"riff.rmp"),
+                 plainPath = Path(L"plain.mp3"), damagedPath = Path(L"damaged.wav"),
+                 missingPath = Path(L"missing.wav"), heldPath = Path(L"held.wav"),
+                 japanesePath = Path(L"日本語の曲.mp3");
+    Bytes taggedFile =
+        Join({tag, Zeros(3),
+              Riff("WAVE", Join({Mp3FormatChunk(), Chunk("fact", Pattern(4, 9)),
+                                 Chunk("data", tagged), Chunk("LIST", Pattern(30, 8))}))});
+    Bytes plainFile = Join({tag, Zeros(2), Audio(700, 6)});
+    Bytes damagedFile =
+        Riff("WAVE", Join({Mp3FormatChunk(), ChunkClaiming("data", 5000, Audio(100, 7))}));
+    ASSERT_TRUE(WriteBytes(taggedPath, taggedFile));
+    ASSERT_TRUE(WriteBytes(rmp3Path, Riff("RMP3", Chunk("data", rmp3))));
+    ASSERT_TRUE(WriteBytes(plainPath, plainFile));
+    ASSERT_TRUE(WriteBytes(damagedPath, damagedFile));
+    ASSERT_TRUE(WriteBytes(heldPath, WrappedWave(heldAudio)));
+    ASSERT_TRUE(WriteBytes(japanesePath, WrappedWave(japanese)));
+    /* Open elsewhere without write sharing: the run cannot open it. */
+    HANDLE held = CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    ASSERT_TRUE(DropPaths(dialog, {taggedPath, rmp3Path, plainPath, damagedPath}));
+    /* The second entry for the tagged file carries the suffix of an earlier run. */
+    AddEntries(dialog, {missingPath, heldPath, taggedPath + kOpenFailed});
+    ASSERT_TRUE(DropPaths(dialog, {japanesePath}));
+    std::vector<std::wstring> paths = {taggedPath,  rmp3Path, plainPath,  damagedPath,
+                                       missingPath, heldPath, taggedPath, japanesePath};
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(WithSuffixes(paths, {kConverted, kConverted, kNotNeeded, kBadFormat, kOpenFailed,
+                                   kOpenFailed, kNotNeeded, kConverted}),
+              EntryTexts(dialog));
+    EXPECT_EQ(Join({tag, Zeros(3), tagged}), ReadBytes(taggedPath));
+    EXPECT_EQ(rmp3, ReadBytes(rmp3Path));
+    EXPECT_EQ(japanese, ReadBytes(japanesePath));
+    EXPECT_EQ(plainFile, ReadBytes(plainPath));
+    EXPECT_EQ(damagedFile, ReadBytes(damagedPath));
+    EXPECT_EQ(WrappedWave(heldAudio), ReadBytes(heldPath));
+    EXPECT_FALSE(FileExists(missingPath));
+    EXPECT_TRUE(AcceptsDrops(dialog));
+
+    /* Run again over the same list, the held file released meanwhile. */
+    CloseHandle(held);
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(WithSuffixes(paths, {kNotNeeded, kNotNeeded, kNotNeeded, kBadFormat, kOpenFailed,
+                                   kConverted, kNotNeeded, kNotNeeded}),
+              EntryTexts(dialog));
+    EXPECT_EQ(Join({tag, Zeros(3), tagged}), ReadBytes(taggedPath));
+    EXPECT_EQ(rmp3, ReadBytes(rmp3Path));
+    EXPECT_EQ(heldAudio, ReadBytes(heldPath));
+    EXPECT_EQ(damagedFile, ReadBytes(damagedPath));
+}
+
+TEST_F(RunTest, KeepTimesIsTakenOnceWhenTheRunStarts)
+{
+    std::wstring big = Path(L"big.wav");
+    std::vector<std::wstring> small = {Path(L"one.wav"), Path(L"two.wav")};
+    AddEntries(dialog, {big, small[0], small[1]});
+    for (int keep = 1; keep >= 0; keep--) {
+        SCOPED_TRACE(keep ? "box on at the start" : "box off at the start");
+        ASSERT_TRUE(WriteBigWave(big));
+        FileTimes before[2];
+        for (int i = 0; i < 2; i++) {
+            ASSERT_TRUE(WriteBytes(small[i], WrappedWave(Audio(3000, i))));
+            /* Read back: not every file system keeps a creation time as set. */
+            ASSERT_TRUE(SetPastTimes(small[i], &before[i]));
+            ASSERT_TRUE(GetTimes(small[i], &before[i]));
+        }
+        if (IsChecked(dialog, IDC_KEEP_TIMES) != (keep != 0))
+            ClickControl(dialog, IDC_KEEP_TIMES);
+        ASSERT_EQ(keep != 0, IsChecked(dialog, IDC_KEEP_TIMES));
+
+        ClickButton(dialog, IDOK);
+        ASSERT_TRUE(WaitChecking(dialog, 0));
+        ClickControl(dialog, IDC_KEEP_TIMES);
+        EXPECT_EQ(keep == 0, IsChecked(dialog, IDC_KEEP_TIMES));
+        bool duringFirstFile = IsBeingChecked(dialog, 0);
+        ASSERT_TRUE(WaitIdle(dialog));
+        ASSERT_TRUE(duringFirstFile) << "the big file was done before the box was clicked";
+
+        EXPECT_EQ(WithSuffixes({big, small[0], small[1]}, {kConverted, kConverted, kConverted}),
+                  EntryTexts(dialog));
+        for (int i = 0; i < 2; i++) {
+            FileTimes after;
+            ASSERT_TRUE(GetTimes(small[i], &after));
+            EXPECT_EQ(keep != 0, SameTimes(before[i], after)) << Narrow(small[i]);
+        }
+    }
+}
+
+TEST_F(RunTest, StopDuringTheThirdOfTenEntriesLeavesTheRestAsTheyWere)
+{
+    std::vector<std::wstring> paths, added;
+    std::vector<Bytes> files(10);
+    for (int i = 0; i < 10; i++) {
+        paths.push_back(Path(std::to_wstring(i) + L".wav"));
+        if (i == 2) {
+            ASSERT_TRUE(WriteBigWave(paths[i]));
+        } else {
+            files[i] = WrappedWave(Audio(2000 + i, i));
+            ASSERT_TRUE(WriteBytes(paths[i], files[i]));
+        }
+        /* Some entries still show the outcome of an earlier run. */
+        added.push_back(i % 2 ? paths[i] + kOpenFailed : paths[i]);
+    }
+    AddEntries(dialog, added);
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitChecking(dialog, 2));
+    ClickButton(dialog, IDOK);
+    std::wstring buttonAfterStop = ButtonText(dialog, IDOK);
+    bool duringThirdFile = IsBeingChecked(dialog, 2);
+    ASSERT_TRUE(WaitIdle(dialog));
+    ASSERT_TRUE(duringThirdFile) << "the third file was done before stop was pressed";
+    /* The stop text stays until the file in hand is done. */
+    EXPECT_EQ(kStopText, buttonAfterStop);
+
+    std::vector<std::wstring> texts = EntryTexts(dialog);
+    ASSERT_EQ(10u, texts.size());
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(paths[i] + kConverted, texts[i]);
+    for (int i = 3; i < 10; i++) {
+        EXPECT_EQ(added[i], texts[i]);
+        EXPECT_EQ(files[i], ReadBytes(paths[i])) << Narrow(paths[i]);
+    }
+    EXPECT_EQ(Audio(2001, 1), ReadBytes(paths[1]));
+    EXPECT_TRUE(BigIsConverted(paths[2]));
+    EXPECT_TRUE(AcceptsDrops(dialog));
+
+    /* The next run starts again from the first entry and is not stopped. */
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    texts = EntryTexts(dialog);
+    ASSERT_EQ(10u, texts.size());
+    for (int i = 0; i < 10; i++)
+        EXPECT_EQ(paths[i] + (i < 3 ? kNotNeeded : kConverted), texts[i]);
+}
+
+TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
+{
+    std::wstring big = Path(L"big.wav"), small = Path(L"small.wav"), late = Path(L"late.wav");
+    ASSERT_TRUE(WriteBigWave(big));
+    ASSERT_TRUE(WriteBytes(small, WrappedWave(Audio(1000, 1))));
+    ASSERT_TRUE(WriteBytes(late, WrappedWave(Audio(1000, 2))));
+    AddEntries(dialog, {big, small, small});
+    HWND list = EntryListOf(dialog);
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitChecking(dialog, 0));
+    EXPECT_EQ(kStopText, ButtonText(dialog, IDOK));
+    EXPECT_FALSE(AcceptsDrops(dialog));
+    EXPECT_FALSE(DropPaths(dialog, {late}));
+
+    SendMessageW(list, LB_SETSEL, TRUE, 1);
+    PressListKey(dialog, VK_DELETE, false);
+    EXPECT_EQ(3, (int)SendMessageW(list, LB_GETCOUNT, 0, 0));
+    SendMessageW(list, LB_SETSEL, FALSE, -1);
+    PressListKey(dialog, 'A', true);
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), SelectedIndices(dialog));
+
+    /* Sent messages are answered at once while the file converts. */
+    wchar_t title[32] = {0};
+    DWORD_PTR result = 0;
+    EXPECT_NE(
+        0, SendMessageTimeoutW(dialog, WM_GETTEXT, 32, (LPARAM)title, SMTO_NORMAL, 250, &result));
+    EXPECT_STREQ(L"Korvane", title);
+    EXPECT_NE(0, SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 250, &result));
+    EXPECT_EQ(3u, result);
+    bool duringFirstFile = IsBeingChecked(dialog, 0);
+    ASSERT_TRUE(WaitIdle(dialog));
+    ASSERT_TRUE(duringFirstFile) << "the big file was done before the checks";
+    EXPECT_EQ(WithSuffixes({big, small, small}, {kConverted, kConverted, kNotNeeded}),
+              EntryTexts(dialog));
+
+    /* Idle again: drops and Delete work. */
+    EXPECT_TRUE(DropPaths(dialog, {late}));
+    EXPECT_EQ(4, (int)SendMessageW(list, LB_GETCOUNT, 0, 0));
+    SendMessageW(list, LB_SETSEL, TRUE, 0);
+    PressListKey(dialog, VK_DELETE, false);
+    EXPECT_EQ((std::vector<std::wstring>{small + kConverted, small + kNotNeeded, late}),
+              EntryTexts(dialog));
+}
+
+TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)
+{
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < kSeriesFiles; i++) {
+        paths.push_back(Path(std::to_wstring(i) + L".wav"));
+        ASSERT_TRUE(WriteBigWave(paths[i], kSeriesMiB));
+    }
+    AddEntries(dialog, paths);
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitChecking(dialog, 0));
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    HWND box = WaitConfirmation();
+    ASSERT_TRUE(box != NULL);
+    CheckConfirmation(box, dialog);
+    Answer(box, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+    int current = LastReached(dialog);
+    bool enabled = IsWindowEnabled(dialog) != FALSE;
+    ASSERT_TRUE(WaitIdle(dialog));
+    ASSERT_LT(current, kSeriesFiles - 1) << "the run was over before the answer";
+    EXPECT_TRUE(enabled);
+
+    /* The run went on to the last entry. */
+    EXPECT_TRUE(DialogRunning());
+    std::vector<std::wstring> texts = EntryTexts(dialog);
+    ASSERT_EQ(paths.size(), texts.size());
+    for (int i = 0; i < kSeriesFiles; i++) {
+        EXPECT_EQ(paths[i] + kConverted, texts[i]);
+        EXPECT_TRUE(BigIsConverted(paths[i], kSeriesMiB)) << i;
+    }
+    EXPECT_FALSE(FileExists(SettingsPath()));
+
+    /* With no run going the window closes without a question. */
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, WaitDialogEnd(5000));
+    EXPECT_TRUE(FileExists(SettingsPath()));
+}
+
+TEST_F(RunTest, CloseDuringARunConfirmedEndsAfterTheCurrentFile)
+{
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < kSeriesFiles; i++) {
+        paths.push_back(Path(std::to_wstring(i) + L".wav"));
+        ASSERT_TRUE(WriteBigWave(paths[i], kSeriesMiB));
+    }
+    AddEntries(dialog, paths);
+    ClickControl(dialog, IDC_FILTER_MP3);
+    ASSERT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitChecking(dialog, 0));
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    HWND box = WaitConfirmation();
+    ASSERT_TRUE(box != NULL);
+    CheckConfirmation(box, dialog);
+    Answer(box, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+    /* Asking the list goes through the dialog's thread, so the answer has
+     * been acted on by the time it replies. While Wine takes the box down,
+     * the run waits for the dialog at its next message; the file it has
+     * reached is the one in hand when the answer takes effect. */
+    int current = LastReached(dialog);
+    bool enabled = IsWindowEnabled(dialog) != FALSE;
+    EXPECT_EQ(0, WaitDialogEnd(kRunTimeoutMs));
+    ASSERT_LT(current, kSeriesFiles - 1) << "the run was over before the answer";
+    EXPECT_FALSE(enabled);
+
+    /* The file in hand was finished, the later ones not begun. */
+    for (int i = 0; i < kSeriesFiles; i++) {
+        if (i <= current)
+            EXPECT_TRUE(BigIsConverted(paths[i], kSeriesMiB)) << i;
+        else
+            EXPECT_TRUE(BigIsUntouched(paths[i], kSeriesMiB)) << i;
+    }
+    ASSERT_TRUE(FileExists(SettingsPath()));
+    dialog = StartDialog();
+    ASSERT_TRUE(dialog != NULL);
+    EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
+    EXPECT_TRUE(IsChecked(dialog, IDC_SUBFOLDERS));
+}
+
+TEST_F(RunTest, QuestionAnsweredAfterTheRunEnded)
+{
+    std::wstring big = Path(L"big.wav"), small = Path(L"small.wav");
+    for (int answer : {IDCANCEL, IDOK}) {
+        SCOPED_TRACE(answer == IDOK ? "OK" : "Cancel");
+        SendMessageW(EntryListOf(dialog), LB_RESETCONTENT, 0, 0);
+        ASSERT_TRUE(WriteBigWave(big));
+        AddEntries(dialog, {big});
+        ClickButton(dialog, IDOK);
+        ASSERT_TRUE(WaitChecking(dialog, 0));
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        HWND box = WaitConfirmation();
+        ASSERT_TRUE(box != NULL);
+        /* The run goes on under the question and ends. */
+        ASSERT_TRUE(WaitIdle(dialog));
+        EXPECT_EQ(big + kConverted, EntryText(dialog, 0));
+        EXPECT_TRUE(IsWindow(box));
+        Answer(box, answer);
+        if (answer == IDOK) {
+            EXPECT_EQ(0, WaitDialogEnd(5000));
+            EXPECT_TRUE(FileExists(SettingsPath()));
+            break;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
+        EXPECT_TRUE(DialogRunning());
+        EXPECT_TRUE(IsWindowEnabled(dialog));
+        EXPECT_FALSE(FileExists(SettingsPath()));
+
+        /* Still usable: a dropped file converts in a new run. */
+        ASSERT_TRUE(WriteBytes(small, WrappedWave(Audio(1000, 1))));
+        ASSERT_TRUE(DropPaths(dialog, {small}));
+        ClickButton(dialog, IDOK);
+        ASSERT_TRUE(WaitIdle(dialog));
+        EXPECT_EQ(WithSuffixes({big, small}, {kNotNeeded, kConverted}), EntryTexts(dialog));
+    }
+}
+
+static DWORD WINAPI DoNothing(LPVOID)
+{
+    return 0;
+}
+
+/* Reserves address space until none is left in pieces of minBytes, so that
+ * no new thread finds room for its stack. */
+static std::vector<void *> ReserveAddressSpace(SIZE_T minBytes)
+{
+    std::vector<void *> taken;
+    for (SIZE_T size = 1u << 28; size >= minBytes; size /= 2) {
+        while (void *p = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS))
+            taken.push_back(p);
+    }
+    return taken;
+}
+
+TEST_F(RunTest, WhenNoThreadCanBeMadeTheDialogStaysIdle)
+{
+    std::wstring wave = Path(L"wave.wav");
+    Bytes file = WrappedWave(Audio(1000, 1));
+    ASSERT_TRUE(WriteBytes(wave, file));
+    AddEntries(dialog, {wave});
+
+    std::vector<void *> taken = ReserveAddressSpace(256 * 1024);
+    HANDLE probe = CreateThread(NULL, 0, DoNothing, NULL, 0, NULL);
+    if (probe == NULL)
+        ClickButton(dialog, IDOK);
+    for (void *p : taken)
+        VirtualFree(p, 0, MEM_RELEASE);
+    if (probe != NULL) {
+        WaitForSingleObject(probe, INFINITE);
+        CloseHandle(probe);
+    }
+    ASSERT_TRUE(probe == NULL) << "threads could still be made";
+
+    EXPECT_EQ(0, RunState.busy);
+    EXPECT_EQ(kStartText, ButtonText(dialog, IDOK));
+    EXPECT_TRUE(AcceptsDrops(dialog));
+    EXPECT_EQ(std::vector<std::wstring>{wave}, EntryTexts(dialog));
+    EXPECT_EQ(file, ReadBytes(wave));
+
+    /* With room again the button starts a run as usual. */
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(wave + kConverted, EntryText(dialog, 0));
+}
