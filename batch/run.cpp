@@ -104,9 +104,15 @@ void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
     if (wcslen(text) + wcslen(suffix) >= PATH_BUFFER_UNITS)
         return;
     wcscat(text, suffix);
-    /* Replaced in place: the entry keeps its position. */
+    /* Replaced in place: the entry keeps its position. The list is not
+     * drawn between the two steps; only the entry's own line is drawn anew. */
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     SendMessageW(list, LB_DELETESTRING, index, 0);
     SendMessageW(list, LB_INSERTSTRING, index, (LPARAM)text);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    RECT line;
+    if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) != LB_ERR)
+        InvalidateRect(list, &line, TRUE);
 }
 
 void FinishRun(HWND dialog)
