@@ -39,80 +39,61 @@ add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
 # Each test program is registered once: starting a Wine process costs about a
 # second, so the cases are grouped inside the programs.
 function(korvane_wine_test name)
-  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/tests/${name}.cpp)
-    return()
-  endif()
   add_executable(${name} tests/${name}.cpp tests/crash_exit.cpp ${ARGN})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
 korvane_wine_test(unwrap_test tests/riff_builder.cpp)
-if(TARGET unwrap_test)
-  target_link_libraries(unwrap_test korvane_core gtest_main)
-endif()
+target_link_libraries(unwrap_test korvane_core gtest_main)
 
 # The conversion is compiled a second time with its platform calls routed
 # through seams that a test can make fail; the program never has them.
 korvane_wine_test(convert_test tests/convert_seams.cpp tests/riff_builder.cpp tests/test_files.cpp
                   core/convert.cpp core/unwrap.cpp)
-if(TARGET convert_test)
-  target_compile_definitions(convert_test PRIVATE KORVANE_TEST_SEAMS)
-  target_link_libraries(convert_test gtest_main)
-  set_tests_properties(convert_test PROPERTIES ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio")
-endif()
+target_compile_definitions(convert_test PRIVATE KORVANE_TEST_SEAMS)
+target_link_libraries(convert_test gtest_main)
 
-# Real audio: ffmpeg makes it before the tests that convert it, and mpg123
+# Real audio: ffmpeg makes it before convert_test converts it, and mpg123
 # decodes what convert_test converted (run on its own, check_decodes pulls in
 # make_audio and convert_test).
 add_test(NAME make_audio COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_audio.sh ${CMAKE_BINARY_DIR}/audio)
 set_tests_properties(make_audio PROPERTIES FIXTURES_SETUP korvane_audio)
-if(TARGET convert_test)
-  set_tests_properties(convert_test PROPERTIES FIXTURES_REQUIRED korvane_audio
-                                               FIXTURES_SETUP korvane_converted_audio)
-  add_test(NAME check_decodes
-           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_decodes.sh ${CMAKE_BINARY_DIR}/audio)
-  set_tests_properties(check_decodes PROPERTIES FIXTURES_REQUIRED korvane_converted_audio
-                                                DEPENDS convert_test)
-endif()
+set_tests_properties(convert_test PROPERTIES
+  ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio"
+  FIXTURES_REQUIRED korvane_audio FIXTURES_SETUP korvane_converted_audio)
+add_test(NAME check_decodes
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_decodes.sh ${CMAKE_BINARY_DIR}/audio)
+set_tests_properties(check_decodes PROPERTIES FIXTURES_REQUIRED korvane_converted_audio
+                                              DEPENDS convert_test)
 
 korvane_wine_test(settings_test tests/test_files.cpp settings/settings.cpp)
-if(TARGET settings_test)
-  target_link_libraries(settings_test gtest_main)
-endif()
+target_link_libraries(settings_test gtest_main)
 
 foreach(name dialog_test entry_list_test run_test)
   korvane_wine_test(${name} tests/dialog_driver.cpp tests/test_files.cpp tests/riff_builder.cpp
                     ${RESOURCE_OBJECT})
-  if(TARGET ${name})
-    add_dependencies(${name} korvane_resources)
-    target_link_libraries(${name} korvane_app gtest_main)
-  endif()
+  add_dependencies(${name} korvane_resources)
+  target_link_libraries(${name} korvane_app gtest_main)
 endforeach()
 
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_link_loop.sh ${CMAKE_BINARY_DIR}/link-loop)
 set_tests_properties(make_link_loop PROPERTIES FIXTURES_SETUP korvane_link_loop)
-if(TARGET entry_list_test)
-  set_tests_properties(entry_list_test PROPERTIES FIXTURES_REQUIRED korvane_link_loop)
-endif()
+set_tests_properties(entry_list_test PROPERTIES FIXTURES_REQUIRED korvane_link_loop)
 
 find_program(OBJDUMP NAMES i686-w64-mingw32-objdump objdump)
 add_test(NAME program_imports
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_imports.sh ${OBJDUMP} $<TARGET_FILE:Korvane>)
 
 # ---- benchmarks (built, not run by the test suite) ----
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/bench_convert.cpp)
-  add_executable(bench_convert bench/bench_convert.cpp)
-  target_link_libraries(bench_convert korvane_core psapi)
-endif()
+add_executable(bench_convert bench/bench_convert.cpp)
+target_link_libraries(bench_convert korvane_core psapi)
 foreach(name bench_drop bench_run)
-  if(EXISTS ${CMAKE_SOURCE_DIR}/bench/${name}.cpp)
-    add_executable(${name} bench/${name}.cpp tests/dialog_driver.cpp tests/test_files.cpp
-                           tests/riff_builder.cpp ${RESOURCE_OBJECT})
-    add_dependencies(${name} korvane_resources)
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} korvane_app)
-  endif()
+  add_executable(${name} bench/${name}.cpp tests/dialog_driver.cpp tests/test_files.cpp
+                         tests/riff_builder.cpp ${RESOURCE_OBJECT})
+  add_dependencies(${name} korvane_resources)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} korvane_app)
 endforeach()
