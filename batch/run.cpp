@@ -62,8 +62,8 @@ void StartOrStopRun(HWND dialog)
     DragAcceptFiles(dialog, FALSE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStopText);
     /* keepTimes is taken now and holds for the whole run. */
-    HANDLE thread = CreateThread(NULL, 0, ConversionThread,
-                                 (LPVOID)(INT_PTR)Settings.modifyTimes, 0, NULL);
+    HANDLE thread =
+        CreateThread(NULL, 0, ConversionThread, (LPVOID)(INT_PTR)Settings.modifyTimes, 0, NULL);
     if (thread == NULL) {
         /* No thread will ever report the end, so the run ends here. */
         FinishRun(dialog);

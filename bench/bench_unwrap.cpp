@@ -55,8 +55,8 @@ static std::vector<unsigned char> MakeWave(uint32_t chunks, uint32_t payloadByte
     return file;
 }
 
-static double TimeUnwrap(std::vector<unsigned char> &loaded, const std::vector<unsigned char> &pristine,
-                         int runs)
+static double TimeUnwrap(std::vector<unsigned char> &loaded,
+                         const std::vector<unsigned char> &pristine, int runs)
 {
     double best = 1e9;
     uint32_t size = (uint32_t)pristine.size() - 1;

@@ -14,8 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define ID3_HEADER_BYTES  10
-#define RIFF_HEADER_BYTES 12
+#define ID3_HEADER_BYTES   10
+#define RIFF_HEADER_BYTES  12
 #define CHUNK_HEADER_BYTES 8
 
 enum { TAG_NONE, TAG_PRESENT, TAG_TOO_LONG };

@@ -2,8 +2,8 @@
 #ifndef KORVANE_RES_RESOURCE_H
 #define KORVANE_RES_RESOURCE_H
 
-#define IDI_MAIN       128
-#define IDD_MAIN       129
+#define IDI_MAIN 128
+#define IDD_MAIN 129
 
 #define IDC_ENTRY_LIST 1001
 #define IDC_KEEP_TIMES 1002

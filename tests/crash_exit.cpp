@@ -11,8 +11,9 @@
 static LONG WINAPI ReportFault(EXCEPTION_POINTERS *info)
 {
     const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
-    fprintf(stderr, "%s.%s: exception 0x%08lx at %p\n", test != NULL ? test->test_suite_name() : "-",
-            test != NULL ? test->name() : "-", (unsigned long)info->ExceptionRecord->ExceptionCode,
+    fprintf(stderr, "%s.%s: exception 0x%08lx at %p\n",
+            test != NULL ? test->test_suite_name() : "-", test != NULL ? test->name() : "-",
+            (unsigned long)info->ExceptionRecord->ExceptionCode,
             info->ExceptionRecord->ExceptionAddress);
     fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 3);

@@ -16,8 +16,8 @@ static volatile INT_PTR g_dialogResult;
 
 static DWORD WINAPI DialogThread(LPVOID)
 {
-    g_dialogResult = DialogBoxParamW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), NULL,
-                                     MainDlgProc, 0);
+    g_dialogResult =
+        DialogBoxParamW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc, 0);
     return 0;
 }
 

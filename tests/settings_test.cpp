@@ -19,7 +19,8 @@
 
 using namespace std::string_literals;
 
-namespace {
+namespace
+{
 
 /* The text as it lies in the file: little-endian units, with or without the mark. */
 Bytes Utf16(const std::wstring &text, bool mark = true)

@@ -7,7 +7,8 @@
 
 #include "riff_builder.h"
 
-namespace {
+namespace
+{
 
 Bytes Frame(size_t count)
 {
@@ -66,9 +67,10 @@ TEST(UnwrapRiff, KeepsTagZerosAndDataPayloadOnly)
 {
     Bytes tag = Id3Tag(30);
     Bytes payload = Pattern(999, 1);
-    Bytes file = Join({tag, Zeros(3),
-                       Riff("WAVE", Join({Mp3FormatChunk(), Chunk("fact", Pattern(4, 2)),
-                                          Chunk("data", payload), Chunk("LIST", Pattern(26, 3))}))});
+    Bytes file =
+        Join({tag, Zeros(3),
+              Riff("WAVE", Join({Mp3FormatChunk(), Chunk("fact", Pattern(4, 2)),
+                                 Chunk("data", payload), Chunk("LIST", Pattern(26, 3))}))});
     ASSERT_EQ(tag.size() + 3 + 999, RunUnwrap(file));
     EXPECT_EQ(Join({tag, Zeros(3), payload}), file);
 }
@@ -76,8 +78,8 @@ TEST(UnwrapRiff, KeepsTagZerosAndDataPayloadOnly)
 TEST(UnwrapRiff, DataChunksJoinInFileOrder)
 {
     Bytes first = Pattern(17, 1), second = Pattern(64, 2);
-    Bytes file = Riff("RMP3", Join({Chunk("data", first), Chunk("junk", Pattern(9, 3)),
-                                    Chunk("data", second)}));
+    Bytes file = Riff(
+        "RMP3", Join({Chunk("data", first), Chunk("junk", Pattern(9, 3)), Chunk("data", second)}));
     ASSERT_EQ(81u, RunUnwrap(file));
     EXPECT_EQ(Join({first, second}), file);
 }
@@ -85,9 +87,9 @@ TEST(UnwrapRiff, DataChunksJoinInFileOrder)
 TEST(UnwrapRiff, FormatChunkIsNeverRead)
 {
     Bytes pcm = Pattern(400, 4);
-    Bytes file = Riff("WAVE", Join({Chunk("fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1,
-                                                   2, 0, 4, 0, 16, 0}),
-                                    Chunk("data", pcm)}));
+    Bytes file = Riff(
+        "WAVE", Join({Chunk("fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}),
+                      Chunk("data", pcm)}));
     ASSERT_EQ(400u, RunUnwrap(file));
     EXPECT_EQ(pcm, file);
 }
@@ -115,8 +117,8 @@ TEST(UnwrapRiff, DataChunkBegunBeforeTheEndIsCopiedWhole)
 
     /* The end falls inside the second chunk's header: it began before the end. */
     Bytes second = Pattern(30, 3);
-    Bytes straddling = RiffClaiming("WAVE", 4 + 58 + 4,
-                                    Join({Chunk("data", payload), Chunk("data", second)}));
+    Bytes straddling =
+        RiffClaiming("WAVE", 4 + 58 + 4, Join({Chunk("data", payload), Chunk("data", second)}));
     ASSERT_EQ(80u, RunUnwrap(straddling));
     EXPECT_EQ(Join({payload, second}), straddling);
 }
@@ -169,8 +171,8 @@ TEST(UnwrapRiff, PrefixWithoutAudioIsNotAResult)
     /* The file would shrink to its tag and zero bytes. */
     Bytes noData = Join({Id3Tag(20), Zeros(4), Riff("WAVE", Mp3FormatChunk())});
     EXPECT_EQ(0u, RunUnwrap(noData));
-    Bytes emptyData = Join({Id3Tag(20), Riff("WAVE", Join({Chunk("data", Bytes()),
-                                                           Chunk("data", Bytes())}))});
+    Bytes emptyData =
+        Join({Id3Tag(20), Riff("WAVE", Join({Chunk("data", Bytes()), Chunk("data", Bytes())}))});
     EXPECT_EQ(0u, RunUnwrap(emptyData));
     /* A RIFF size below 4 ends the RIFF before its first chunk. */
     Bytes tiny = Join({Id3Tag(20), RiffClaiming("WAVE", 3, Chunk("data", Pattern(10, 1)))});
