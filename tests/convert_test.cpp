@@ -24,14 +24,6 @@ namespace
 
 /* ---- Helpers ---- */
 
-Bytes Frame(size_t count)
-{
-    Bytes frame = Pattern(count, 3);
-    frame[0] = 0xFF;
-    frame[1] = 0xFB;
-    return frame;
-}
-
 Bytes Slice(const Bytes &bytes, size_t from, size_t to)
 {
     return Bytes(bytes.begin() + from, bytes.begin() + to);

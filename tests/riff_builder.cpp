@@ -14,6 +14,14 @@ Bytes Pattern(size_t count, unsigned seed)
     return bytes;
 }
 
+Bytes Frame(size_t count)
+{
+    Bytes frame = Pattern(count, 5);
+    frame[0] = 0xFF;
+    frame[1] = 0xFB;
+    return frame;
+}
+
 Bytes Zeros(size_t count)
 {
     return Bytes(count, 0);

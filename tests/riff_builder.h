@@ -15,6 +15,8 @@ typedef std::vector<unsigned char> Bytes;
 /* Recognisable filler: byte i is derived from seed and i. */
 Bytes Pattern(size_t count, unsigned seed);
 Bytes Zeros(size_t count);
+/* Filler that begins with an MPEG frame sync (0xFF 0xFB), as plain audio does. */
+Bytes Frame(size_t count);
 Bytes Join(std::initializer_list<Bytes> parts);
 void PutLE32(Bytes &bytes, size_t offset, uint32_t value);
 

@@ -10,14 +10,6 @@
 namespace
 {
 
-Bytes Frame(size_t count)
-{
-    Bytes frame = Pattern(count, 5);
-    frame[0] = 0xFF;
-    frame[1] = 0xFB;
-    return frame;
-}
-
 Bytes WaveWithData(const Bytes &payload)
 {
     return Riff("WAVE", Join({Mp3FormatChunk(), Chunk("data", payload)}));
