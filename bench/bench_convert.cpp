@@ -24,22 +24,13 @@
 #include <string.h>
 
 #include "core/convert.h"
+#include "bench/bench_clock.h"
 
 static const DWORD kFileBytes = 256u << 20;
 static const DWORD kHeaderBytes = 12 + 8 + 30 + 8; /* RIFF, fmt chunk, data header */
 static const DWORD kPayloadBytes = kFileBytes - kHeaderBytes;
 static const DWORD kBlockBytes = 4u << 20;
 static const int kRounds = 11;
-
-static double Seconds()
-{
-    static LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return (double)now.QuadPart / (double)frequency.QuadPart;
-}
 
 /* Keeps the compiler from folding the bare copies together or dropping the
  * fresh buffer: the work must really be done. */

@@ -10,22 +10,13 @@
 
 #include "tests/dialog_driver.h"
 #include "tests/test_files.h"
+#include "bench/bench_clock.h"
 
 static const int kFolders = 100;
 static const int kFilesPerFolder = 100;
 static const int kRuns = 5;
 /* The list may take at most this many times the bare walk. */
 static const double kTarget = 3.0;
-
-static double Seconds()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return (double)now.QuadPart / (double)frequency.QuadPart;
-}
 
 /* The same search the list does, with nothing done for what it finds but
  * composing its path and counting the files. */

@@ -17,20 +17,11 @@
 #include "settings/settings.h"
 #include "tests/dialog_driver.h"
 #include "tests/test_files.h"
+#include "bench/bench_clock.h"
 
 static const int kFiles = 1000;
 static const size_t kFileBytes = 100 * 1024;
 static const int kRounds = 3;
-
-static double Seconds()
-{
-    static LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return (double)now.QuadPart / (double)frequency.QuadPart;
-}
 
 /* A RIFF/WAVE of exactly kFileBytes whose data chunk holds MPEG audio. */
 static Bytes WrappedFile()
