@@ -249,6 +249,18 @@ class RunTest : public ::testing::Test
     {
         return dir + L"\\" + name;
     }
+
+    /* The series the closing cases run over, written and listed. */
+    bool ListSeries(std::vector<std::wstring> *paths)
+    {
+        for (int i = 0; i < kSeriesFiles; i++) {
+            paths->push_back(Path(std::to_wstring(i) + L".wav"));
+            if (!WriteBigWave(paths->back(), kSeriesMiB))
+                return false;
+        }
+        AddEntries(dialog, *paths);
+        return true;
+    }
 };
 
 TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
@@ -449,11 +461,7 @@ TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
 TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)
 {
     std::vector<std::wstring> paths;
-    for (int i = 0; i < kSeriesFiles; i++) {
-        paths.push_back(Path(std::to_wstring(i) + L".wav"));
-        ASSERT_TRUE(WriteBigWave(paths[i], kSeriesMiB));
-    }
-    AddEntries(dialog, paths);
+    ASSERT_TRUE(ListSeries(&paths));
 
     ClickButton(dialog, IDOK);
     ASSERT_TRUE(WaitChecking(dialog, 0));
@@ -488,11 +496,7 @@ TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)
 TEST_F(RunTest, CloseDuringARunConfirmedEndsAfterTheCurrentFile)
 {
     std::vector<std::wstring> paths;
-    for (int i = 0; i < kSeriesFiles; i++) {
-        paths.push_back(Path(std::to_wstring(i) + L".wav"));
-        ASSERT_TRUE(WriteBigWave(paths[i], kSeriesMiB));
-    }
-    AddEntries(dialog, paths);
+    ASSERT_TRUE(ListSeries(&paths));
     ClickControl(dialog, IDC_FILTER_MP3);
     ASSERT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
 
