@@ -1,5 +1,5 @@
 # Cross-compiles for 32-bit Windows with MinGW-w64 (posix threads variant) and
-# runs the resulting test programs under Wine.
+# runs the resulting test programs under 32-bit Wine, called by its path.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -12,4 +12,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

@@ -13,9 +13,10 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
     cmake ninja-build make
     g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
     googletest
     clang libclang-rt-14-dev
-    wine wine32:i386
+    wine wine32:i386 wine64
     xvfb x11-utils xdotool imagemagick fonts-ipafont-gothic
     ffmpeg mpg123
     python3

@@ -1,9 +1,10 @@
 #!/bin/sh
 # The program must need nothing but system DLLs: no MinGW runtime beside it.
-# usage: check_imports.sh OBJDUMP PROGRAM
+# usage: check_imports.sh OBJDUMP PROGRAM [FORMAT]   (default pei-i386)
 set -eu
 objdump=$1
 program=$2
+format=${3:-pei-i386}
 dlls=$("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 if [ -z "$dlls" ]; then
     echo "no imports found in $program" >&2
@@ -16,6 +17,6 @@ for dll in $dlls; do
         *) echo "not a system DLL: $dll" >&2; status=1 ;;
     esac
 done
-"$objdump" -f "$program" | grep -q 'file format pei-i386' || { echo "not a 32-bit program" >&2; status=1; }
+"$objdump" -f "$program" | grep -q "file format $format\$" || { echo "not a $format program" >&2; status=1; }
 "$objdump" -p "$program" | grep -q 'Subsystem.*(Windows GUI)' || { echo "not a GUI program" >&2; status=1; }
 exit $status

@@ -71,8 +71,8 @@ static void InitMainDialog(HWND dialog)
     SetWindowIcons(dialog);
 
     HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
-    PreviousListBoxProc = (WNDPROC)GetWindowLongW(list, GWL_WNDPROC);
-    SetWindowLongW(list, GWL_WNDPROC, (LONG)ListBoxSubclassProc);
+    PreviousListBoxProc = (WNDPROC)GetWindowLongPtrW(list, GWLP_WNDPROC);
+    SetWindowLongPtrW(list, GWLP_WNDPROC, (LONG_PTR)ListBoxSubclassProc);
     SendMessageW(list, LB_SETHORIZONTALEXTENT, 4096, 0);
 
     SetCheck(dialog, IDC_KEEP_TIMES, Settings.modifyTimes);
@@ -118,7 +118,7 @@ static void OnButtonClicked(HWND dialog, int id)
 
 static INT_PTR Answer(HWND dialog, LRESULT result)
 {
-    SetWindowLongW(dialog, DWL_MSGRESULT, (LONG)result);
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, (LONG_PTR)result);
     return TRUE;
 }
 
