@@ -3,7 +3,8 @@
 #   scripts/bench.sh                  all four
 #   scripts/bench.sh unwrap convert   some of: unwrap convert drop run
 # unwrap runs natively; convert, drop and run are Windows programs run under
-# Wine in the tests' prefix, on a virtual display.
+# Wine in the tests' prefix, on a virtual display: the 32-bit build where
+# this machine can execute 32-bit programs, else the 64-bit build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,20 +15,25 @@ bash scripts/install-deps.sh >/dev/null
 bash scripts/build.sh >/dev/null
 
 export KORVANE_ROOT="$root"
-export KORVANE_WINEPREFIX="$root/build/wine-test-prefix"
 export KORVANE_EXTRA_REG="$root/tests/wine-test.reg"
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh
 unset DISPLAY
 korvane_ensure_display
 trap korvane_stop_display EXIT
+korvane_use_best_wine "$root/build/wine-test-prefix"
+if [ "$KORVANE_WINE_BITS" = 32 ]; then
+    echo "Windows benchmarks: 32-bit build under 32-bit Wine"
+else
+    echo "Windows benchmarks: 64-bit build under 64-bit Wine ($(korvane_32bit_reason))"
+fi
 korvane_ensure_prefix
 
 for name in "${names[@]}"; do
     echo "== $name"
     case $name in
         unwrap) build/native/bench_unwrap ;;
-        convert | drop | run) wine "build/win/bench_$name.exe" ;;
+        convert | drop | run) "$KORVANE_WINE" "$KORVANE_BUILD/bench_$name.exe" ;;
         *) echo "unknown benchmark: $name" >&2; exit 1 ;;
     esac
 done

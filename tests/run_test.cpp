@@ -574,12 +574,18 @@ static DWORD WINAPI DoNothing(LPVOID)
     return 0;
 }
 
-/* Reserves address space until none is left in pieces of minBytes, so that
- * no new thread finds room for its stack. */
+/* Reserves address space until no more can be had in pieces of minBytes,
+ * so that no new thread finds room for its stack. A 32-bit process runs out
+ * of its 2 to 4 GiB. A 64-bit one has terabytes, and under Wine each
+ * reservation is a mapping of the host's: it runs out of mappings (the
+ * host's per-process limit) long before it runs out of addresses, so it
+ * takes smaller pieces, which keeps the bookkeeping for them small. Either
+ * way the test proves with a probe that no thread can be made. */
 static std::vector<void *> ReserveAddressSpace(SIZE_T minBytes)
 {
     std::vector<void *> taken;
-    for (SIZE_T size = 1u << 28; size >= minBytes; size /= 2) {
+    const SIZE_T largest = sizeof(void *) > 4 ? (SIZE_T)1 << 24 : (SIZE_T)1 << 28;
+    for (SIZE_T size = largest; size >= minBytes; size /= 2) {
         while (void *p = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS))
             taken.push_back(p);
     }
