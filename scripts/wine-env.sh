@@ -22,7 +22,7 @@ korvane_can_run_32bit() {
 # Says in one line why 32-bit programs can't run here.
 korvane_32bit_reason() {
     local why
-    why=$("$KORVANE_WINE32_LOADER" --version 2>&1 | tail -n 1)
+    why=$("$KORVANE_WINE32_LOADER" --version 2>&1 | tail -n 1 | sed "s/.*: //")
     echo "this machine cannot execute 32-bit programs (${why:-no 32-bit Wine})"
 }
 
