@@ -16,8 +16,8 @@
 #include "batch/run.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/dialog.h"
 
+HWND MainDialog;
 WNDPROC PreviousListBoxProc;
 
 int ComposePath(wchar_t *out, size_t units, const wchar_t *dir, const wchar_t *name)

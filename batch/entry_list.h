@@ -13,6 +13,10 @@
  * plus the longest status suffix) or the composed settings path. */
 #define PATH_BUFFER_UNITS 388
 
+/* The main dialog, whose list box holds the batch. Set when the dialog opens,
+ * before any conversion thread exists; read by that thread. */
+extern HWND MainDialog;
+
 /* The list box's own window procedure, saved when the dialog subclasses it. */
 extern WNDPROC PreviousListBoxProc;
 

@@ -16,7 +16,6 @@
 #include "core/convert.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/dialog.h"
 
 RunFlags RunState;
 
@@ -124,19 +123,18 @@ void FinishRun(HWND dialog)
         PostMessageW(dialog, WM_CLOSE, 0, 0);
 }
 
-void CloseDuringRun(HWND dialog)
+int CloseDuringRun(HWND dialog)
 {
     /* The thread's messages are still handled while the box is shown, so the
      * run may end before the user answers. */
     int answer = MessageBoxW(dialog, L"ファイルの変換中ですが、中止して終了しますか？", L"確認",
                              MB_OKCANCEL);
     if (answer != IDOK)
-        return;
-    if (RunState.busy) {
-        RunState.stopRequested = 1;
-        RunState.closeRequested = 1;
-        EnableWindow(dialog, FALSE);
-    } else {
-        CloseMainDialog(dialog);
-    }
+        return 0;
+    if (!RunState.busy)
+        return 1;
+    RunState.stopRequested = 1;
+    RunState.closeRequested = 1;
+    EnableWindow(dialog, FALSE);
+    return 0;
 }

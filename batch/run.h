@@ -24,8 +24,10 @@ extern RunFlags RunState;
 
 /* The start button: starts a run when idle, asks the run to stop when busy. */
 void StartOrStopRun(HWND dialog);
-/* A close request while busy: asks the user, then stops and closes. */
-void CloseDuringRun(HWND dialog);
+/* A close request while busy: asks the user. Returns 1 when the dialog is
+ * to close now (the run ended while the question was shown); otherwise a
+ * confirmed close stops the run, and its end posts WM_CLOSE again. */
+int CloseDuringRun(HWND dialog);
 
 DWORD WINAPI ConversionThread(LPVOID keepTimes);
 

@@ -18,6 +18,7 @@
 #include "dialog_driver.h"
 #include "test_files.h"
 
+#include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
 #include "settings/settings.h"

@@ -16,7 +16,6 @@
 
 HINSTANCE ProgramInstance;
 wchar_t ProgramDir[MAX_PATH];
-HWND MainDialog;
 
 static wchar_t ModuleName[MAX_PATH];
 /* False when the module name arrived cut: the directory taken from it would
@@ -141,9 +140,7 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         DragFinish((HDROP)wParam);
         return FALSE;
     case WM_CLOSE:
-        if (RunState.busy)
-            CloseDuringRun(dialog);
-        else
+        if (!RunState.busy || CloseDuringRun(dialog))
             CloseMainDialog(dialog);
         return FALSE;
     case UM_QUERY_STOP:

@@ -10,8 +10,6 @@
 extern HINSTANCE ProgramInstance;
 /* The executable's directory, without a trailing backslash. */
 extern wchar_t ProgramDir[MAX_PATH];
-/* Set before any conversion thread exists; read by that thread. */
-extern HWND MainDialog;
 
 void InitProgramDir(void);
 /* Fills ProgramDir from a module name as GetModuleFileNameW returned it with
