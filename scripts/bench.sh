@@ -25,15 +25,38 @@ korvane_use_best_wine "$root/build/wine-test-prefix"
 if [ "$KORVANE_WINE_BITS" = 32 ]; then
     echo "Windows benchmarks: 32-bit build under 32-bit Wine"
 else
-    echo "Windows benchmarks: 64-bit build under 64-bit Wine ($(korvane_32bit_reason))"
+    echo "Windows benchmarks: 64-bit build under 64-bit Wine: $(korvane_32bit_reason)"
 fi
 korvane_ensure_prefix
 
+theme_key='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
+set_theme() { # 0 or 1
+    "$KORVANE_WINE" reg add "$theme_key" /v ThemeActive /t REG_SZ /d "$1" /f >/dev/null 2>&1
+    wineserver -w
+}
+
+# The run benchmark once more with Wine's theme on, for information: the
+# prefix is put back to theme off whatever happens.
+run_with_theme() {
+    trap 'set_theme 0; korvane_stop_display' EXIT
+    set_theme 1
+    echo "== run, with Wine's theme on (for information)"
+    "$KORVANE_WINE" "$KORVANE_BUILD/bench_run.exe" info
+    set_theme 0
+    trap korvane_stop_display EXIT
+}
+
+status=0
 for name in "${names[@]}"; do
     echo "== $name"
     case $name in
-        unwrap) build/native/bench_unwrap ;;
-        convert | drop | run) "$KORVANE_WINE" "$KORVANE_BUILD/bench_$name.exe" ;;
+        unwrap) build/native/bench_unwrap || status=1 ;;
+        convert | drop) "$KORVANE_WINE" "$KORVANE_BUILD/bench_$name.exe" || status=1 ;;
+        run)
+            "$KORVANE_WINE" "$KORVANE_BUILD/bench_run.exe" || status=1
+            run_with_theme || status=1
+            ;;
         *) echo "unknown benchmark: $name" >&2; exit 1 ;;
     esac
 done
+exit $status
