@@ -76,6 +76,10 @@ foreach(name dialog_test entry_list_test run_test)
   add_dependencies(${name} korvane_resources)
   target_link_libraries(${name} korvane_app gtest_main)
 endforeach()
+# The run drops the same real audio onto the dialog.
+set_tests_properties(run_test PROPERTIES
+  ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio"
+  FIXTURES_REQUIRED korvane_audio)
 
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop

@@ -18,6 +18,10 @@
 #define RIFF_HEADER_BYTES  12
 #define CHUNK_HEADER_BYTES 8
 
+/* Format tags of the WAVE format chunk that mean MPEG audio. */
+#define WAVE_FORMAT_MPEG       0x0050
+#define WAVE_FORMAT_MPEGLAYER3 0x0055
+
 enum { TAG_NONE, TAG_PRESENT, TAG_TOO_LONG };
 
 static uint32_t ReadLE32(const unsigned char *p)
@@ -67,13 +71,15 @@ bool NeedsConversion(unsigned char *buffer, uint32_t size)
 
 /* Walks the chunks of the RIFF whose "RIFF" id stands at riffPos and appends
  * every data payload to work at *outLength. Returns false when a header or a
- * data payload that begins inside the file runs past its end. *appended tells
- * whether any payload byte was added. */
+ * data payload that begins inside the file runs past its end, or when the
+ * format chunk names audio other than MPEG. *appended tells whether any
+ * payload byte was added. */
 static bool CollectDataChunks(const unsigned char *buffer, uint32_t size, uint32_t riffPos,
                               unsigned char *work, uint32_t *outLength, bool *appended)
 {
     uint64_t riffEnd = (uint64_t)riffPos + 8 + ReadLE32(buffer + riffPos + 4);
     uint64_t chunk = (uint64_t)riffPos + RIFF_HEADER_BYTES;
+    bool formatSeen = false;
     *appended = false;
     while (chunk < riffEnd) {
         /* A walk that reaches the end of the data while the declared RIFF
@@ -86,6 +92,18 @@ static bool CollectDataChunks(const unsigned char *buffer, uint32_t size, uint32
             return false;
         uint32_t payloadSize = ReadLE32(buffer + pos + 4);
         uint32_t payload = pos + CHUNK_HEADER_BYTES;
+        /* Only the first format chunk counts. Cutting a PCM, ADPCM or any
+         * other non-MPEG WAVE down to its data would leave bare samples that
+         * nothing can play, so such a file is refused wherever its format
+         * chunk stands. A chunk too short to hold the tag names nothing. */
+        if (!formatSeen && IdEquals(buffer + pos, "fmt ")) {
+            formatSeen = true;
+            if (payloadSize >= 2 && size - payload >= 2) {
+                unsigned formatTag = buffer[payload] | (unsigned)buffer[payload + 1] << 8;
+                if (formatTag != WAVE_FORMAT_MPEG && formatTag != WAVE_FORMAT_MPEGLAYER3)
+                    return false;
+            }
+        }
         if (IdEquals(buffer + pos, "data")) {
             if (payloadSize > size - payload)
                 return false;

@@ -19,7 +19,9 @@
 bool NeedsConversion(unsigned char *buffer, uint32_t size);
 
 /* Rewrites the buffer as tag, zero bytes and the payloads of the data chunks;
- * returns the new length, or 0 when the file can't be unwrapped. */
+ * returns the new length, or 0 when the file can't be unwrapped. A RIFF whose
+ * first format chunk names audio other than MPEG (PCM, ADPCM, ...) is refused
+ * with 0: its data without that chunk could not be played. */
 uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size);
 
 #endif

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Writes a folder of sample files for trying Korvane by hand: MP3 audio
 # wrapped in RIFF/WAVE and RIFF/RMP3 (one behind an ID3v2 tag), a plain MP3
-# that must be left alone, a damaged wrapped file, and a subfolder with more
-# files for the folder options. The wrapped files are named *.mp3, as users
-# meet them.
+# that must be left alone, a damaged wrapped file, a PCM WAVE recording that
+# must be left alone too, and a subfolder with more files for the folder
+# options. The wrapped files are named *.mp3, as users meet them.
 #
 # usage: make-samples.sh [FOLDER]   (default: samples/ in the project root)
 # Needs ffmpeg with libmp3lame, and python3. Files of the same names in the
@@ -36,6 +36,9 @@ wave 550 2 "$work/c.wav"
 wave 330 1 "$work/d.wav"
 ffmpeg -hide_banner -loglevel error -f lavfi -i "sine=frequency=880:duration=2" \
     -c:a libmp3lame -b:a 128k -f mp3 -y "$work/plain.mp3"
+# An ordinary recording: 16-bit PCM in RIFF/WAVE (format 1), no MPEG audio.
+ffmpeg -hide_banner -loglevel error -f lavfi -i "sine=frequency=220:duration=1" \
+    -c:a pcm_s16le -f wav -y "$out/pcm-recording.wav"
 
 python3 - "$work" "$out" <<'EOF'
 import os

@@ -619,35 +619,6 @@ TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
 
 /* ---- Real audio ---- */
 
-std::wstring AudioDir()
-{
-    wchar_t value[MAX_PATH];
-    DWORD units = GetEnvironmentVariableW(L"KORVANE_AUDIO_DIR", value, MAX_PATH);
-    if (units == 0 || units >= MAX_PATH)
-        return L"";
-    std::wstring dir = value;
-    /* The build passes a Unix path; Wine shows the Unix root as drive Z:. */
-    if (dir[0] == L'/') {
-        for (wchar_t &unit : dir)
-            unit = unit == L'/' ? L'\\' : unit;
-        dir = L"Z:" + dir;
-    }
-    return dir;
-}
-
-/* The payload of the first data chunk of a RIFF/WAVE, read plainly. */
-Bytes DataPayload(const Bytes &wave)
-{
-    for (size_t pos = 12; pos + 8 <= wave.size();) {
-        uint32_t n = wave[pos + 4] | wave[pos + 5] << 8 | wave[pos + 6] << 16 |
-                     (uint32_t)wave[pos + 7] << 24;
-        if (memcmp(&wave[pos], "data", 4) == 0)
-            return pos + 8 + n <= wave.size() ? Slice(wave, pos + 8, pos + 8 + n) : Bytes();
-        pos += 8 + n + (n & 1);
-    }
-    return Bytes();
-}
-
 /* A well-formed ID3v2.3 tag with a title frame and some padding. */
 Bytes TitleTag()
 {
@@ -658,40 +629,81 @@ Bytes TitleTag()
     return Join({Bytes({'I', 'D', '3', 3, 0, 0, 0, 0, 0, (unsigned char)body.size()}), body});
 }
 
-TEST(RealAudio, FfmpegMp3InRiffConvertsToItsPayload)
+/* The format tag of a WAVE's first format chunk; 0x10000 when there is none. */
+unsigned FormatTag(const Bytes &wave)
+{
+    Bytes format = ChunkPayload(wave, "fmt ");
+    return format.size() >= 2 ? format[0] | format[1] << 8 : 0x10000;
+}
+
+TEST(RealAudio, FfmpegMpegInRiffConvertsToItsPayload)
 {
     std::wstring dir = AudioDir();
     ASSERT_FALSE(dir.empty()) << "KORVANE_AUDIO_DIR is not set";
-    Bytes wave = ReadBytes(dir + L"\\sine_mp3.wav");
-    ASSERT_GT(wave.size(), 1000u) << "make_audio.sh has not made " << Narrow(dir);
-    ASSERT_EQ(memcmp(wave.data(), "RIFF", 4), 0);
-    Bytes payload = DataPayload(wave);
-    ASSERT_GT(payload.size(), 1000u);
-    /* ffmpeg stored MPEG audio, not PCM: the payload opens on a frame sync. */
-    ASSERT_EQ(payload[0], 0xFF);
-    ASSERT_EQ(payload[1] & 0xF0, 0xF0);
+    struct Made {
+        const wchar_t *source, *kind;
+        unsigned formatTag;
+    } made[] = {{L"sine_mp3.wav", L"mp3", 0x0055}, {L"sine_mp2.wav", L"mp2", 0x0050}};
+    for (const Made &m : made) {
+        SCOPED_TRACE(Narrow(m.source));
+        Bytes wave = ReadBytes(dir + L"\\" + m.source);
+        ASSERT_GT(wave.size(), 1000u) << "make_audio.sh has not made " << Narrow(dir);
+        ASSERT_EQ(memcmp(wave.data(), "RIFF", 4), 0);
+        ASSERT_EQ(FormatTag(wave), m.formatTag);
+        Bytes payload = ChunkPayload(wave, "data");
+        ASSERT_GT(payload.size(), 1000u);
+        /* ffmpeg stored MPEG audio, not PCM: the payload opens on a frame sync. */
+        ASSERT_EQ(payload[0], 0xFF);
+        ASSERT_EQ(payload[1] & 0xF0, 0xF0);
 
-    Bytes rmp3 = wave;
-    memcpy(&rmp3[8], "RMP3", 4);
-    Bytes tag = TitleTag();
-    struct Case {
-        const wchar_t *name;
-        Bytes bytes, expected;
-    } cases[] = {
-        {L"converted_wave.mp3", wave, payload},
-        {L"converted_tagged.mp3", Join({tag, Zeros(2), wave}), Join({tag, Zeros(2), payload})},
-        {L"converted_rmp3.mp3", rmp3, payload},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(Narrow(c.name));
-        std::wstring path = dir + L"\\" + c.name;
-        Snapshot before = Prepare(path, c.bytes);
-        SeamReset();
-        EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
-        ExpectTimesKept(path, before);
-        EXPECT_EQ(ReadBytes(path), c.expected);
-        SeamReset();
-        EXPECT_EQ(Convert(path, 1), STATUS_NOT_NEEDED);
+        Bytes rmp3 = wave;
+        memcpy(&rmp3[8], "RMP3", 4);
+        Bytes tag = TitleTag();
+        std::wstring prefix = dir + L"\\converted_" + m.kind;
+        struct Case {
+            std::wstring path;
+            Bytes bytes, expected;
+        } cases[] = {
+            {prefix + L"_wave.mp3", wave, payload},
+            {prefix + L"_tagged.mp3", Join({tag, Zeros(2), wave}), Join({tag, Zeros(2), payload})},
+            {prefix + L"_rmp3.mp3", rmp3, payload},
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(Narrow(c.path));
+            Snapshot before = Prepare(c.path, c.bytes);
+            SeamReset();
+            EXPECT_EQ(Convert(c.path, 1), STATUS_CONVERTED);
+            ExpectTimesKept(c.path, before);
+            EXPECT_EQ(ReadBytes(c.path), c.expected);
+            SeamReset();
+            EXPECT_EQ(Convert(c.path, 1), STATUS_NOT_NEEDED);
+        }
+    }
+}
+
+/* Recordings in PCM, float, A-law, mu-law, ADPCM or GSM: their data without
+ * the format chunk could not be played, so they stay exactly as they are. */
+TEST(RealAudio, FfmpegWavesOfOtherAudioAreLeftAlone)
+{
+    std::wstring dir = AudioDir();
+    ASSERT_FALSE(dir.empty()) << "KORVANE_AUDIO_DIR is not set";
+    std::wstring work = FreshDir(L"convert-other-audio") + L"\\left.wav";
+    for (const OtherAudio &other : kOtherAudio) {
+        SCOPED_TRACE(Narrow(other.name));
+        Bytes wave = ReadBytes(dir + L"\\" + other.name);
+        ASSERT_GT(wave.size(), 1000u) << "make_audio.sh has not made " << Narrow(dir);
+        ASSERT_EQ(FormatTag(wave), other.formatTag);
+        Bytes tagged = Join({TitleTag(), Zeros(2), wave});
+        for (const Bytes *bytes : {&wave, &tagged}) {
+            for (int keepTimes = 0; keepTimes <= 1; keepTimes++) {
+                SCOPED_TRACE(std::string(bytes == &tagged ? "behind a tag" : "as made") +
+                             (keepTimes ? ", keeping times" : ""));
+                Snapshot before = Prepare(work, *bytes);
+                SeamReset();
+                EXPECT_EQ(Convert(work, keepTimes), STATUS_BAD_FORMAT);
+                ExpectUntouched(work, before, true);
+            }
+        }
     }
 }
 

@@ -39,11 +39,20 @@ static bool ModelUnwrap(const uint8_t *data, uint64_t size, std::vector<uint8_t>
     if (memcmp(data + pos + 8, "WAVE", 4) != 0 && memcmp(data + pos + 8, "RMP3", 4) != 0)
         return false;
     uint64_t end = pos + 8 + Le32(data + pos + 4);
-    bool any = false;
+    bool any = false, formatSeen = false;
     for (uint64_t chunk = pos + 12; chunk < end && chunk < size;) {
         if (chunk + 8 > size)
             return false;
         uint64_t n = Le32(data + chunk + 4);
+        /* The first format chunk, when it holds a whole tag, must name MPEG. */
+        if (!formatSeen && memcmp(data + chunk, "fmt ", 4) == 0) {
+            formatSeen = true;
+            if (n >= 2 && chunk + 10 <= size) {
+                unsigned tag = data[chunk + 8] | data[chunk + 9] << 8;
+                if (tag != 0x50 && tag != 0x55)
+                    return false;
+            }
+        }
         if (memcmp(data + chunk, "data", 4) == 0) {
             if (chunk + 8 + n > size)
                 return false;

@@ -28,6 +28,8 @@ def id3(body):
 
 FRAME = b"\xff\xfb\x90\x64" + bytes(range(60))
 FMT = chunk(b"fmt ", bytes([0x55, 0, 2, 0, 0x44, 0xAC, 0, 0, 0, 0x7D, 0, 0, 1, 0, 0, 0]))
+FMT_MP2 = chunk(b"fmt ", bytes([0x50, 0, 2, 0, 0x44, 0xAC, 0, 0, 0, 0x7D, 0, 0, 1, 0, 0, 0]))
+FMT_PCM = chunk(b"fmt ", bytes([1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0]))
 
 SEEDS = {
     "wave_mp3": riff(b"WAVE", FMT + chunk(b"data", FRAME)),
@@ -40,6 +42,11 @@ SEEDS = {
     "plain_mp3": id3(b"") + FRAME,
     "no_data": id3(b"x" * 12) + riff(b"WAVE", FMT),
     "short_tag": b"ID3\x03\x00\x00\x00",
+    "wave_mp2": riff(b"WAVE", FMT_MP2 + chunk(b"data", FRAME)),
+    "wave_pcm": riff(b"WAVE", FMT_PCM + chunk(b"data", bytes(range(40)))),
+    "pcm_after_data": riff(b"WAVE", FMT + chunk(b"data", FRAME) + FMT_PCM),
+    "short_fmt": riff(b"WAVE", chunk(b"fmt ", b"\x01") + chunk(b"data", FRAME) + FMT_PCM),
+    "cut_fmt": riff(b"WAVE", chunk(b"data", FRAME) + chunk(b"fmt ", b"\x55", pad=False, claim=16), claim=0xFFFFFFFF),
 }
 
 os.makedirs(OUT, exist_ok=True)

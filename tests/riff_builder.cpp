@@ -85,6 +85,20 @@ Bytes Riff(const char *form, const Bytes &chunks)
     return RiffClaiming(form, (uint32_t)(4 + chunks.size()), chunks);
 }
 
+Bytes ChunkPayload(const Bytes &riff, const char *id)
+{
+    for (size_t pos = 12; pos + 8 <= riff.size();) {
+        uint32_t n = riff[pos + 4] | riff[pos + 5] << 8 | riff[pos + 6] << 16 |
+                     (uint32_t)riff[pos + 7] << 24;
+        if (memcmp(&riff[pos], id, 4) == 0)
+            return n <= riff.size() - pos - 8
+                       ? Bytes(riff.begin() + pos + 8, riff.begin() + pos + 8 + n)
+                       : Bytes();
+        pos += 8 + (size_t)n + (n & 1);
+    }
+    return Bytes();
+}
+
 Bytes Mp3FormatChunk()
 {
     /* WAVEFORMATEX for MPEG Layer 3 (0x55), 2 channels, 44100 Hz, plus the

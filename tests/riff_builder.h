@@ -32,6 +32,11 @@ Bytes Riff(const char *form, const Bytes &chunks);
 /* The same with an explicit RIFF size field. */
 Bytes RiffClaiming(const char *form, uint32_t riffSize, const Bytes &chunks);
 
+/* The payload of the first chunk with this id in a RIFF that starts at
+ * offset 0, read plainly from the file as a producer wrote it; empty when
+ * there is none or it runs past the end. */
+Bytes ChunkPayload(const Bytes &riff, const char *id);
+
 /* A plausible WAVE format chunk for MPEG Layer 3 audio. */
 Bytes Mp3FormatChunk();
 

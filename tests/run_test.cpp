@@ -328,6 +328,58 @@ TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
     EXPECT_EQ(damagedFile, ReadBytes(damagedPath));
 }
 
+/* Ordinary recordings dropped beside wrapped MP3s, as a music folder holds
+ * them: each is left exactly as it was, times included, while the MPEG audio
+ * around it is unwrapped. */
+TEST_F(RunTest, RecordingsInOtherFormatsAreLeftAsTheyWere)
+{
+    std::wstring audio = AudioDir();
+    ASSERT_FALSE(audio.empty()) << "KORVANE_AUDIO_DIR is not set";
+    std::vector<std::wstring> paths, suffixes;
+    std::vector<Bytes> before;
+    std::vector<FileTimes> times;
+    for (const OtherAudio &other : kOtherAudio) {
+        paths.push_back(Path(other.name));
+        before.push_back(ReadBytes(audio + L"\\" + other.name));
+        ASSERT_GT(before.back().size(), 1000u) << "make_audio.sh has not made " << Narrow(audio);
+        ASSERT_TRUE(WriteBytes(paths.back(), before.back()));
+        times.emplace_back();
+        /* Read back: not every file system keeps a creation time as set. */
+        ASSERT_TRUE(SetPastTimes(paths.back(), &times.back()));
+        ASSERT_TRUE(GetTimes(paths.back(), &times.back()));
+        suffixes.push_back(kBadFormat);
+    }
+    size_t others = paths.size();
+    for (const wchar_t *mpeg : {L"sine_mp3.wav", L"sine_mp2.wav"}) {
+        paths.push_back(Path(mpeg));
+        before.push_back(ReadBytes(audio + L"\\" + mpeg));
+        ASSERT_GT(ChunkPayload(before.back(), "data").size(), 1000u) << Narrow(mpeg);
+        ASSERT_TRUE(WriteBytes(paths.back(), before.back()));
+        suffixes.push_back(kConverted);
+    }
+    if (!IsChecked(dialog, IDC_KEEP_TIMES))
+        ClickControl(dialog, IDC_KEEP_TIMES);
+    ASSERT_TRUE(DropPaths(dialog, paths));
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(WithSuffixes(paths, suffixes), EntryTexts(dialog));
+    for (size_t i = 0; i < paths.size(); i++) {
+        SCOPED_TRACE(Narrow(paths[i]));
+        if (i >= others) {
+            EXPECT_EQ(ChunkPayload(before[i], "data"), ReadBytes(paths[i]));
+            continue;
+        }
+        /* Reading the file may move its last-access time; the platform does
+         * that, not the run. */
+        FileTimes after;
+        ASSERT_TRUE(GetTimes(paths[i], &after));
+        EXPECT_EQ(0, CompareFileTime(&times[i].created, &after.created));
+        EXPECT_EQ(0, CompareFileTime(&times[i].written, &after.written));
+        EXPECT_EQ(before[i], ReadBytes(paths[i]));
+    }
+}
+
 TEST_F(RunTest, KeepTimesIsTakenOnceWhenTheRunStarts)
 {
     std::wstring big = Path(L"big.wav");

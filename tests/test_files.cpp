@@ -134,3 +134,24 @@ bool SameTimes(const FileTimes &a, const FileTimes &b)
     return SameTime(a.created, b.created) && SameTime(a.accessed, b.accessed) &&
            SameTime(a.written, b.written);
 }
+
+std::wstring AudioDir()
+{
+    wchar_t value[MAX_PATH];
+    DWORD units = GetEnvironmentVariableW(L"KORVANE_AUDIO_DIR", value, MAX_PATH);
+    if (units == 0 || units >= MAX_PATH)
+        return L"";
+    std::wstring dir = value;
+    /* The build passes a Unix path; Wine shows the Unix root as drive Z:. */
+    if (dir[0] == L'/') {
+        for (wchar_t &unit : dir)
+            unit = unit == L'/' ? L'\\' : unit;
+        dir = L"Z:" + dir;
+    }
+    return dir;
+}
+
+const OtherAudio kOtherAudio[6] = {
+    {L"pcm_s16.wav", 0x0001}, {L"float.wav", 0xFFFE},     {L"alaw.wav", 0x0006},
+    {L"mulaw.wav", 0x0007},   {L"ima_adpcm.wav", 0x0011}, {L"gsm.wav", 0x0031},
+};

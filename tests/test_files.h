@@ -26,6 +26,18 @@ bool GetTimes(const std::wstring &path, FileTimes *times);
 bool SetPastTimes(const std::wstring &path, FileTimes *times);
 bool SameTimes(const FileTimes &a, const FileTimes &b);
 
+/* The folder of real audio made by make_audio.sh, from KORVANE_AUDIO_DIR as
+ * a Windows path; empty when the variable is not set. */
+std::wstring AudioDir();
+
+/* The files of that folder that hold audio other than MPEG, each with the
+ * format tag ffmpeg writes for it (float comes as extensible, 0xFFFE). */
+struct OtherAudio {
+    const wchar_t *name;
+    unsigned formatTag;
+};
+extern const OtherAudio kOtherAudio[6];
+
 std::wstring Widen(const std::string &text);
 std::string Narrow(const std::wstring &text);
 

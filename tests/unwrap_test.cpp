@@ -76,14 +76,73 @@ TEST(UnwrapRiff, DataChunksJoinInFileOrder)
     EXPECT_EQ(Join({first, second}), file);
 }
 
-TEST(UnwrapRiff, FormatChunkIsNeverRead)
+/* A 16-byte format chunk naming formatTag, 2 channels at 44100 Hz. */
+Bytes FormatChunk(uint16_t formatTag)
 {
-    Bytes pcm = Pattern(400, 4);
-    Bytes file = Riff(
-        "WAVE", Join({Chunk("fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}),
-                      Chunk("data", pcm)}));
-    ASSERT_EQ(400u, RunUnwrap(file));
-    EXPECT_EQ(pcm, file);
+    return Chunk("fmt ", {(unsigned char)formatTag, (unsigned char)(formatTag >> 8), 2, 0, 0x44,
+                          0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0});
+}
+
+TEST(UnwrapRiff, FirstFormatChunkMustNameMpegAudio)
+{
+    Bytes payload = Pattern(400, 4);
+    /* MPEG (layer 1 or 2) and MPEG layer 3 are unwrapped. */
+    for (uint16_t mpeg : {0x0050, 0x0055}) {
+        Bytes file = Riff("WAVE", Join({FormatChunk(mpeg), Chunk("data", payload)}));
+        ASSERT_EQ(400u, RunUnwrap(file)) << mpeg;
+        EXPECT_EQ(payload, file) << mpeg;
+    }
+    /* PCM, MS ADPCM, float, A-law, mu-law, IMA ADPCM, GSM, extensible, 0, and
+     * a tag whose low byte alone would pass: the samples alone could not be
+     * played, so the file is left as it is. */
+    for (uint16_t other :
+         {0x0001, 0x0002, 0x0003, 0x0006, 0x0007, 0x0011, 0x0031, 0xFFFE, 0x0000, 0x5055}) {
+        Bytes file = Riff("WAVE", Join({FormatChunk(other), Chunk("data", payload)}));
+        EXPECT_EQ(0u, RunUnwrap(file)) << other;
+    }
+
+    struct Case {
+        const char *what;
+        Bytes file;
+        bool converts;
+    } cases[] = {
+        {"PCM format after the data", Riff("WAVE", Join({Chunk("data", payload), FormatChunk(1)})),
+         false},
+        {"RMP3 with a PCM format", Riff("RMP3", Join({FormatChunk(1), Chunk("data", payload)})),
+         false},
+        {"tag, zero bytes, PCM WAVE",
+         Join({Id3Tag(20), Zeros(3), Riff("WAVE", Join({FormatChunk(1), Chunk("data", payload)}))}),
+         false},
+        {"MPEG first, PCM later",
+         Riff("WAVE", Join({FormatChunk(0x55), Chunk("data", payload), FormatChunk(1)})), true},
+        {"PCM first, MPEG later",
+         Riff("WAVE", Join({FormatChunk(1), FormatChunk(0x55), Chunk("data", payload)})), false},
+        /* A first format chunk too short for a tag names nothing, and the
+         * later ones are not read. Read as a tag, the bytes after each of
+         * these would name PCM or something else that is not MPEG. */
+        {"empty format", Riff("WAVE", Join({Chunk("fmt ", {}), Chunk("data", payload)})), true},
+        {"one-byte format",
+         Riff("WAVE", Join({Chunk("fmt ", {0x01}), Chunk("data", payload), FormatChunk(1)})), true},
+        {"format cut by the end of the file",
+         RiffClaiming("WAVE", 0xFFFFFFFF,
+                      Join({Chunk("data", payload), ChunkClaiming("fmt ", 16, {0x55})})),
+         true},
+        /* At or after the RIFF end, a format chunk is not part of the file. */
+        {"PCM format after the RIFF end",
+         Join({Riff("WAVE", Chunk("data", payload)), FormatChunk(1)}), true},
+        {"no format chunk", Riff("WAVE", Chunk("data", payload)), true},
+    };
+    for (const Case &c : cases) {
+        Bytes file = c.file;
+        uint32_t length = RunUnwrap(file);
+        if (!c.converts) {
+            EXPECT_EQ(0u, length) << c.what;
+        } else if (length > 0) {
+            EXPECT_EQ(payload, file) << c.what;
+        } else {
+            ADD_FAILURE() << c.what << " was refused";
+        }
+    }
 }
 
 TEST(UnwrapRiff, NothingAfterTheRiffEndIsKept)
