@@ -105,13 +105,20 @@ add_test(NAME program_imports
 set_tests_properties(program_imports PROPERTIES LABELS static)
 
 # The program users get (the 32-bit one) is built once more from a copy of
-# the sources in another folder and must come out the same bytes.
+# the sources in another folder and must come out the same bytes; and its
+# archive is checked.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   file(RELATIVE_PATH TOOLCHAIN_IN_TREE ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE})
   add_test(NAME reproducible_build
            COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_reproducible.sh ${CMAKE_SOURCE_DIR}
                    $<TARGET_FILE:Korvane> ${TOOLCHAIN_IN_TREE} "${CMAKE_GENERATOR}" ${CMAKE_BUILD_TYPE})
   set_tests_properties(reproducible_build PROPERTIES LABELS static)
+  # The archive handed to users: scripts/package.sh run twice.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME package
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_package.py
+                   ${CMAKE_SOURCE_DIR} $<TARGET_FILE:Korvane>)
+  set_tests_properties(package PROPERTIES LABELS static)
 endif()
 
 # ---- benchmarks (built, not run by the test suite) ----

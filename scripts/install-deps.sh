@@ -20,6 +20,7 @@ packages=(
     xvfb x11-utils xdotool imagemagick fonts-ipafont-gothic
     ffmpeg mpg123
     python3
+    unzip
 )
 
 missing=()

@@ -37,7 +37,7 @@ if korvane_can_run_32bit; then
 else
     echo "== 32-bit Windows tests skipped: $(korvane_32bit_reason)"
     # The program users get is still checked without running it: its
-    # imports and that it builds the same elsewhere.
+    # imports, that it builds the same elsewhere, and its archive.
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
 fi
 windows_tests 64
