@@ -84,6 +84,8 @@ foreach(name dialog_test entry_list_test run_test)
   add_dependencies(${name} korvane_resources)
   target_link_libraries(${name} korvane_app gtest_main)
 endforeach()
+# The version resource is read back as the file's properties page reads it.
+target_link_libraries(dialog_test version)
 
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop
