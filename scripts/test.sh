@@ -23,10 +23,12 @@ trap korvane_stop_display EXIT
 
 status=0
 
-# Runs one Windows build's tests under the Wine of its kind (32 or 64).
+# Runs one Windows build's tests under the Wine of its kind (32 or 64), in
+# the prefix PREFIX_BASE (default build/wine-test-prefix), with a NOTE for
+# the heading: windows_tests 32|64 [PREFIX_BASE [NOTE]]
 windows_tests() {
-    korvane_use_wine "$1" "$root/build/wine-test-prefix"
-    echo "== Windows tests: $1-bit build under $1-bit Wine"
+    korvane_use_wine "$1" "${2:-$root/build/wine-test-prefix}"
+    echo "== Windows tests: $1-bit build under $1-bit Wine${3:+, $3}"
     korvane_ensure_prefix || { status=1; return; }
     (cd "$KORVANE_BUILD" && ctest --output-on-failure --no-tests=error --timeout 900) || status=1
     korvane_stop_wine
@@ -41,6 +43,14 @@ else
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
 fi
 windows_tests 64
+# Once more as Japanese users run it: Wine takes the locale of the prefix,
+# made in the Japanese one, and with it the ANSI code page 932, which a test
+# checks (KORVANE_ANSI_CODE_PAGE).
+(
+    export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
+    windows_tests 64 "$root/build/wine-test-prefix-ja" "Japanese locale"
+    exit $status
+) || status=1
 
 echo "== Native tests"
 (cd build/native && ctest --output-on-failure --no-tests=error --timeout 900) || status=1

@@ -810,11 +810,18 @@ HWND FindProcessDialog(DWORD pid)
 
 TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
 {
-    std::wstring exe = ExeDir() + L"\\Korvane.exe";
-    if (!FileExists(exe))
+    std::wstring built = ExeDir() + L"\\Korvane.exe";
+    if (!FileExists(built))
         GTEST_SKIP() << "Korvane.exe is not built";
-    ASSERT_TRUE(
-        WriteBytes(SettingsPath(), Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
+    /* Kept where a Japanese user might keep it: in code page 932 the last
+     * byte of ソ and 表 is a backslash, and 𠮷 and the emoji are surrogate
+     * pairs, so the program's folder and its settings file are found only
+     * through the wide-character interfaces. */
+    std::wstring home = FreshDir(L"ソフト表"), dir = home + L"\\𠮷😀";
+    MakeDir(dir);
+    std::wstring exe = dir + L"\\Korvane.exe", settings = dir + L"\\settings.ini";
+    ASSERT_TRUE(CopyFileW(built.c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(settings, Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
 
     /* Started from another folder with arguments: neither matters. */
     std::wstring commandLine = L"\"" + exe + L"\" /unused C:\\nothing.mp3";
@@ -844,9 +851,21 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
     EXPECT_EQ(exitCode, 0u);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+    EXPECT_TRUE(SettingsFileIs(settings,
                                L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\n"))
-        << SettingsText(SettingsPath());
+        << SettingsText(settings);
+    RemoveTree(home);
+}
+
+/* The test command runs these tests a second time in a Japanese prefix and
+ * says so here: that run proves nothing unless Wine really took the
+ * Japanese code page. */
+TEST(Locale, AnsiCodePageIsTheOneThisRunIsFor)
+{
+    const char *wanted = getenv("KORVANE_ANSI_CODE_PAGE");
+    if (wanted == NULL)
+        GTEST_SKIP() << "this run asks for no code page";
+    EXPECT_EQ(GetACP(), (UINT)atoi(wanted));
 }
 
 } // namespace
