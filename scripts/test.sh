@@ -43,9 +43,9 @@ else
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
 fi
 windows_tests 64
-# Once more as Japanese users run it: Wine takes the locale of the prefix,
-# made in the Japanese one, and with it the ANSI code page 932, which a test
-# checks (KORVANE_ANSI_CODE_PAGE).
+# Once more as Japanese users run it, in the Japanese locale and a prefix
+# of its own (a prefix takes its locale when it is made): Wine's ANSI code
+# page is then 932, which a test checks (KORVANE_ANSI_CODE_PAGE).
 (
     export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
     windows_tests 64 "$root/build/wine-test-prefix-ja" "Japanese locale"
