@@ -2,6 +2,9 @@
 # the Windows benchmarks.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=0 _WIN32_WINNT=0x0501 WINVER=0x0501)
 add_compile_options(-Wall -Wextra -O2)
+# A __FILE__ (an assert, a test's failure message) names the source by its
+# place in the tree, never by the folder the tree was checked out in.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
@@ -22,13 +25,18 @@ add_custom_command(
   OUTPUT ${RESOURCE_OBJECT}
   COMMAND ${CMAKE_RC_COMPILER} -I${CMAKE_SOURCE_DIR}/res -O coff
           ${CMAKE_SOURCE_DIR}/res/korvane.rc ${RESOURCE_OBJECT}
-  DEPENDS res/korvane.rc res/resource.h res/korvane.ico res/korvane.manifest
+  DEPENDS res/korvane.rc res/resource.h res/version.h res/korvane.ico res/korvane.manifest
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/res)
 add_custom_target(korvane_resources DEPENDS ${RESOURCE_OBJECT})
 
 add_executable(Korvane WIN32 ui/winmain.cpp ${RESOURCE_OBJECT})
 add_dependencies(Korvane korvane_resources)
 target_link_libraries(Korvane korvane_app)
+# The program users get is the same bytes whenever and wherever it is built,
+# so anyone can check that it came from these sources: the linker writes no
+# time stamp, and the symbols and the runtime's debug sections (which carry
+# the paths of the runtime's own build) are left out.
+target_link_options(Korvane PRIVATE -Wl,--no-insert-timestamp -s)
 
 # ---- tests ----
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -80,6 +88,8 @@ endforeach()
 set_tests_properties(run_test PROPERTIES
   ENVIRONMENT "KORVANE_AUDIO_DIR=${CMAKE_BINARY_DIR}/audio"
   FIXTURES_REQUIRED korvane_audio)
+# The version resource is read back as the file's properties page reads it.
+target_link_libraries(dialog_test version)
 
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop
@@ -87,8 +97,8 @@ add_test(NAME make_link_loop
 set_tests_properties(make_link_loop PROPERTIES FIXTURES_SETUP korvane_link_loop)
 set_tests_properties(entry_list_test PROPERTIES FIXTURES_REQUIRED korvane_link_loop)
 
-# Static checks of the built program; they run no Windows code, so they run
-# on every machine, whichever Wine it has.
+# Static checks of the built program (label "static"); they run no Windows
+# code, so they run on every machine, whichever Wine it has.
 find_program(OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(PE_FORMAT pei-x86-64)
@@ -98,6 +108,24 @@ endif()
 add_test(NAME program_imports
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_imports.sh ${OBJDUMP} $<TARGET_FILE:Korvane>
                  ${PE_FORMAT})
+set_tests_properties(program_imports PROPERTIES LABELS static)
+
+# The program users get (the 32-bit one) is built once more from a copy of
+# the sources in another folder and must come out the same bytes; and its
+# archive is checked.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  file(RELATIVE_PATH TOOLCHAIN_IN_TREE ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE})
+  add_test(NAME reproducible_build
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/check_reproducible.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:Korvane> ${TOOLCHAIN_IN_TREE} "${CMAKE_GENERATOR}" ${CMAKE_BUILD_TYPE})
+  set_tests_properties(reproducible_build PROPERTIES LABELS static)
+  # The archive handed to users: scripts/package.sh run twice.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME package
+           COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/check_package.py
+                   ${CMAKE_SOURCE_DIR} $<TARGET_FILE:Korvane>)
+  set_tests_properties(package PROPERTIES LABELS static)
+endif()
 
 # ---- benchmarks (built, not run by the test suite) ----
 add_executable(bench_convert bench/bench_convert.cpp)

@@ -7,13 +7,14 @@
 #   build/native  the unwrapping code with sanitizers, its tests, the fuzzer
 #                 and the unwrapping benchmark (clang)
 # Extra arguments (such as --target Korvane) go to both Windows builds.
-# KORVANE_SKIP_NATIVE=1 leaves out the native build.
+# KORVANE_SKIP_NATIVE=1 leaves out the native build;
+# KORVANE_WINDOWS_BUILDS=i686:win builds build/win alone of the two.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 jobs=$(nproc)
-for arch in i686:win x86_64:win64; do
+for arch in ${KORVANE_WINDOWS_BUILDS:-i686:win x86_64:win64}; do
     dir=build/${arch#*:}
     if [ ! -f "$dir/build.ninja" ]; then
         cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \

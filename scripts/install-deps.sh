@@ -20,6 +20,8 @@ packages=(
     xvfb x11-utils xdotool imagemagick fonts-ipafont-gothic
     ffmpeg mpg123
     python3
+    unzip
+    locales
 )
 
 missing=()
@@ -36,5 +38,14 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Wine tests run a second time in the Japanese locale, where Wine's
+# ANSI code page is 932; Wine takes it from the Unix locale, which must
+# exist for that.
+if ! locale -a 2>/dev/null | grep -qx 'ja_JP.utf8'; then
+    sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)$/\1/' /etc/locale.gen
+    grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
 fi
 echo "install-deps: all packages present"

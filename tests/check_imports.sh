@@ -2,6 +2,9 @@
 # The program must need nothing but system DLLs: no MinGW runtime beside it.
 # usage: check_imports.sh OBJDUMP PROGRAM [FORMAT]   (default pei-i386)
 set -eu
+# objdump words its output in the user's language; what is matched here is
+# its English.
+export LC_ALL=C
 objdump=$1
 program=$2
 format=${3:-pei-i386}

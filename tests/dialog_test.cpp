@@ -21,6 +21,7 @@
 #include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
+#include "res/version.h"
 #include "settings/settings.h"
 #include "ui/dialog.h"
 
@@ -723,6 +724,61 @@ TEST(DialogResources, TemplateIconAndManifestOfKorvaneExe)
     FreeLibrary(module);
 }
 
+/* One string of the version resource's table for language and code page
+ * (as "041104b0"). */
+std::wstring VersionString(std::vector<BYTE> &info, const wchar_t *table, const wchar_t *name)
+{
+    std::wstring query = std::wstring(L"\\StringFileInfo\\") + table + L"\\" + name;
+    void *value = NULL;
+    UINT units = 0;
+    if (!VerQueryValueW(info.data(), query.c_str(), &value, &units) || value == NULL)
+        return L"(missing)";
+    return (const wchar_t *)value;
+}
+
+/* Read as the file's properties page reads it: the language and code page
+ * listed under Translation name the table its strings come from. */
+TEST(DialogResources, VersionOfKorvaneExeAsItsPropertiesPageReadsIt)
+{
+    std::wstring exe = ExeDir() + L"\\Korvane.exe";
+    if (!FileExists(exe))
+        GTEST_SKIP() << "Korvane.exe is not built";
+    DWORD unused = 0, size = GetFileVersionInfoSizeW(exe.c_str(), &unused);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, info.data()));
+
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", (void **)&fixed, &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              (DWORD)MAKELONG(KORVANE_VERSION_MINOR, KORVANE_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, (DWORD)MAKELONG(0, KORVANE_VERSION_PATCH));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+    WORD *translation = NULL;
+    ASSERT_TRUE(
+        VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", (void **)&translation, &length));
+    ASSERT_EQ(length, 4u);
+    EXPECT_EQ(translation[0], kJapanese);
+    EXPECT_EQ(translation[1], 1200);
+    wchar_t table[16];
+    _snwprintf(table, 16, L"%04x%04x", translation[0], translation[1]);
+
+    const std::wstring version = Widen(KORVANE_VERSION_TEXT);
+    EXPECT_EQ(VersionString(info, table, L"FileVersion"), version);
+    EXPECT_EQ(VersionString(info, table, L"ProductVersion"), version);
+    EXPECT_EQ(VersionString(info, table, L"ProductName"), L"Korvane");
+    EXPECT_EQ(VersionString(info, table, L"OriginalFilename"), L"Korvane.exe");
+    EXPECT_NE(VersionString(info, table, L"LegalCopyright").find(L"Copyright"), std::wstring::npos);
+    /* Japanese as written, not the UTF-8 bytes of the resource script taken
+     * for another code page. */
+    EXPECT_EQ(VersionString(info, table, L"FileDescription"),
+              L"RIFF形式で包まれたMP3を元のMP3に戻すツール");
+}
+
 /* ---- The program itself ---- */
 
 struct ProcessWindow {
@@ -755,11 +811,18 @@ HWND FindProcessDialog(DWORD pid)
 
 TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
 {
-    std::wstring exe = ExeDir() + L"\\Korvane.exe";
-    if (!FileExists(exe))
+    std::wstring built = ExeDir() + L"\\Korvane.exe";
+    if (!FileExists(built))
         GTEST_SKIP() << "Korvane.exe is not built";
-    ASSERT_TRUE(
-        WriteBytes(SettingsPath(), Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
+    /* Kept where a Japanese user might keep it: in code page 932 the last
+     * byte of ソ and 表 is a backslash, and 𠮷 and the emoji are surrogate
+     * pairs, so the program's folder and its settings file are found only
+     * through the wide-character interfaces. */
+    std::wstring home = FreshDir(L"ソフト表"), dir = home + L"\\𠮷😀";
+    MakeDir(dir);
+    std::wstring exe = dir + L"\\Korvane.exe", settings = dir + L"\\settings.ini";
+    ASSERT_TRUE(CopyFileW(built.c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(WriteBytes(settings, Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
 
     /* Started from another folder with arguments: neither matters. */
     std::wstring commandLine = L"\"" + exe + L"\" /unused C:\\nothing.mp3";
@@ -789,9 +852,21 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
     EXPECT_EQ(exitCode, 0u);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+    EXPECT_TRUE(SettingsFileIs(settings,
                                L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\n"))
-        << SettingsText(SettingsPath());
+        << SettingsText(settings);
+    RemoveTree(home);
+}
+
+/* The test command runs these tests a second time in a Japanese prefix and
+ * says so here: that run proves nothing unless Wine really took the
+ * Japanese code page. */
+TEST(Locale, AnsiCodePageIsTheOneThisRunIsFor)
+{
+    const char *wanted = getenv("KORVANE_ANSI_CODE_PAGE");
+    if (wanted == NULL)
+        GTEST_SKIP() << "this run asks for no code page";
+    EXPECT_EQ(GetACP(), (UINT)atoi(wanted));
 }
 
 } // namespace

@@ -380,6 +380,48 @@ TEST_F(RunTest, RecordingsInOtherFormatsAreLeftAsTheyWere)
     }
 }
 
+TEST_F(RunTest, JapaneseNamesAreDroppedAndConverted)
+{
+    /* Names as Japanese users have them. In code page 932 the last byte of
+     * ソ, 表, 十 and 能 is a backslash, so code that went through the ANSI
+     * interfaces, or cut such a name at that byte, would miss the file or
+     * search the wrong folder; 𠮷 and the emoji are surrogate pairs. */
+    std::wstring folder = Path(L"予定表"), sub = folder + L"\\ソフト𠮷", direct = Path(L"十");
+    MakeDir(folder);
+    MakeDir(sub);
+    MakeDir(direct);
+    std::vector<std::wstring> inFolder = {folder + L"\\ソ.mp3", folder + L"\\𠮷野家.mp3",
+                                          sub + L"\\能😀.mp3", sub + L"\\表.mp3"};
+    std::wstring dropped = direct + L"\\噂の🎵.mp3";
+    std::vector<Bytes> audio;
+    unsigned seed = 20;
+    for (const std::wstring &path : inFolder) {
+        audio.push_back(Audio(1500, seed++));
+        ASSERT_TRUE(WriteBytes(path, WrappedWave(audio.back()))) << Narrow(path);
+    }
+    Bytes droppedAudio = Audio(1500, seed);
+    ASSERT_TRUE(WriteBytes(dropped, Riff("RMP3", Chunk("data", droppedAudio))));
+
+    ASSERT_TRUE(DropPaths(dialog, {dropped, folder}));
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+
+    /* The dropped file first, then the folder's files in whatever order
+     * the search met them. */
+    std::vector<std::wstring> texts = EntryTexts(dialog);
+    ASSERT_EQ(1 + inFolder.size(), texts.size());
+    EXPECT_EQ(dropped + kConverted, texts[0]);
+    std::vector<std::wstring> found(texts.begin() + 1, texts.end()), want;
+    for (const std::wstring &path : inFolder)
+        want.push_back(path + kConverted);
+    std::sort(found.begin(), found.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, found);
+    for (size_t i = 0; i < inFolder.size(); i++)
+        EXPECT_EQ(audio[i], ReadBytes(inFolder[i])) << Narrow(inFolder[i]);
+    EXPECT_EQ(droppedAudio, ReadBytes(dropped));
+}
+
 TEST_F(RunTest, KeepTimesIsTakenOnceWhenTheRunStarts)
 {
     std::wstring big = Path(L"big.wav");
