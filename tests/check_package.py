@@ -190,6 +190,13 @@ def main():
     except (AssertionError, ValueError, struct.error, UnicodeDecodeError) as e:
         check(False, "version resource does not parse: %s" % e)
 
+    # The manifest names the program's assembly with a version of its own;
+    # it must not fall behind the one in version.h.
+    manifest = read(os.path.join(source, "res/korvane.manifest")).decode("utf-8")
+    identity = re.search(r'<assemblyIdentity[^>]*\bversion="([^"]*)"', manifest)
+    check(identity is not None and identity.group(1) == version + ".0",
+          "the manifest's assembly version is not %s.0" % version)
+
     guide_bytes = data.get("使い方.txt", b"")
     check(guide_bytes.startswith(b"\xef\xbb\xbf"), "guide lacks the byte order mark")
     try:
