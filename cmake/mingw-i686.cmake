@@ -1,15 +1,5 @@
-# Cross-compiles for 32-bit Windows with MinGW-w64 (posix threads variant) and
-# runs the resulting test programs under 32-bit Wine, called by its path.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+# Cross-compiles for 32-bit Windows (the program users get) and runs the test
+# programs under 32-bit Wine.
+set(KORVANE_MINGW_ARCH i686)
+set(KORVANE_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

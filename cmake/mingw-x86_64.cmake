@@ -1,16 +1,5 @@
-# Cross-compiles for 64-bit Windows with MinGW-w64 (posix threads variant) and
-# runs the resulting test programs under 64-bit Wine, called by its path:
-# /usr/bin/wine would pick the 32-bit loader whenever it is installed.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Cross-compiles for 64-bit Windows and runs the test programs under 64-bit
+# Wine, which works where 32-bit programs can't be executed.
+set(KORVANE_MINGW_ARCH x86_64)
+set(KORVANE_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
