@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs a Windows program under the Wine of the project's root (Wine 10 of
+# Debian 13, made by scripts/wine-root.sh); 32-bit programs run in its WoW64
+# mode, so no 32-bit Linux program is needed.
+#
+#   scripts/wine.sh PROGRAM.exe [ARGS...]   also: wineboot, regedit, ...
+#   scripts/wine.sh wineserver [ARGS...]    the root's wineserver
+#   scripts/wine.sh --version               the root's Wine version
+#
+# The program sees the caller's environment (WINEPREFIX, WINEDEBUG, DISPLAY,
+# the tests' variables), this checkout and the prefix at the same paths, and
+# /tmp, where the X display's socket and Wine's server socket are, so that
+# every call on one prefix meets the same wineserver. KORVANE_WINE_LOCALE
+# sets LANG and LC_ALL for Wine alone (the locale exists in the root, and
+# need not exist on the host).
+#
+# Every mount is made inside a bwrap sandbox, a private mount namespace that
+# ends with the command: before returning, the call waits for the wineserver
+# of the prefix (started to end as soon as its last program does) and so for
+# every Wine process in the sandbox. Nothing stays mounted inside the root,
+# so removing the root never reaches into the checkout.
+set -euo pipefail
+checkout=$(cd "$(dirname "$0")/.." && pwd)
+wine_root=$(bash "$checkout/scripts/wine-root.sh" --path)
+
+if [ ! -f "$wine_root/.korvane-root-stamp" ]; then
+    echo "wine.sh: no Wine root at $wine_root; run scripts/install-deps.sh" >&2
+    exit 127
+fi
+if [ $# -eq 0 ]; then
+    echo "usage: wine.sh PROGRAM [ARGS...]" >&2
+    exit 2
+fi
+
+binds=(--bind "$checkout" "$checkout")
+# Paths outside the checkout that the call names: the prefix, and the
+# program when it is a file.
+for path in "${WINEPREFIX:-}" "$1"; do
+    case $path in
+        /*) [ -e "$path" ] || [ "$path" = "${WINEPREFIX:-}" ] || continue
+            case $path/ in "$checkout"/*) continue ;; esac
+            [ "$path" = "${WINEPREFIX:-}" ] && mkdir -p "$path"
+            [ -d "$path" ] || path=$(dirname "$path")
+            binds+=(--bind "$path" "$path") ;;
+    esac
+done
+if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
+    binds+=(--ro-bind "$XAUTHORITY" "$XAUTHORITY")
+fi
+here=/
+case $PWD/ in "$checkout"/* | /tmp/*) here=$PWD ;; esac
+
+locale_env=()
+if [ -n "${KORVANE_WINE_LOCALE:-}" ]; then
+    locale_env=(--setenv LANG "$KORVANE_WINE_LOCALE" --setenv LC_ALL "$KORVANE_WINE_LOCALE")
+fi
+
+# Inside: a wineserver that ends as soon as its last program does, the
+# command, then a wait for that wineserver, so that nothing outlives the
+# call (a server some other call already started is joined and waited for).
+inner='
+case $1 in
+    --version) exec /usr/lib/wine/wine64 --version ;;
+    wineserver) shift; exec /usr/lib/wine/wineserver "$@" ;;
+esac
+/usr/lib/wine/wineserver -p0 2>/dev/null || true
+status=0
+/usr/lib/wine/wine64 "$@" || status=$?
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+exit $status'
+
+exec bwrap --bind "$wine_root" / --dev-bind /dev /dev --proc /proc --ro-bind /sys /sys \
+    --bind /tmp /tmp "${binds[@]}" --chdir "$here" --die-with-parent \
+    --setenv PATH /usr/local/bin:/usr/bin:/bin "${locale_env[@]}" \
+    -- /bin/sh -c "$inner" wine "$@"
