@@ -1,8 +1,8 @@
 # What both MinGW-w64 toolchain files share: cross-compiling for Windows with
 # the posix threads variant of the compilers for KORVANE_MINGW_ARCH, and
-# running the resulting test programs under the Wine loader named in
-# KORVANE_WINE_LOADER, called by its path (/usr/bin/wine picks the 32-bit
-# loader whenever it is installed).
+# running the resulting test programs through scripts/wine.sh, which runs
+# both kinds under the one Wine of the project's root (32-bit programs in
+# its WoW64 mode).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${KORVANE_MINGW_ARCH})
 
@@ -15,4 +15,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KORVANE_WINE_LOADER})
+get_filename_component(KORVANE_WINE_LAUNCHER ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KORVANE_WINE_LAUNCHER})

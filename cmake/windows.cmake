@@ -39,6 +39,10 @@ target_link_libraries(Korvane korvane_app)
 target_link_options(Korvane PRIVATE -Wl,--no-insert-timestamp -s)
 
 # ---- tests ----
+# Not a test: the test command runs it first to learn whether this machine's
+# Wine runs programs of this build's kind.
+add_executable(bits_probe tests/bits_probe.cpp)
+
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)

@@ -3,8 +3,8 @@
 # one (it runs until you close it), else on a virtual display. Either way a
 # screenshot of the window is saved to screenshots/korvane.png (or to the
 # path given as the first argument). It starts the 32-bit program users get
-# where this machine can execute 32-bit programs, else the 64-bit build of
-# the same sources, and says which.
+# under the Wine of the project's root (scripts/wine.sh; WoW64 mode), and
+# says which Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,7 +12,7 @@ shot=${1:-$root/screenshots/korvane.png}
 mkdir -p "$(dirname "$shot")"
 
 bash scripts/install-deps.sh
-KORVANE_SKIP_NATIVE=1 bash scripts/build.sh --target Korvane
+KORVANE_SKIP_NATIVE=1 KORVANE_WINDOWS_BUILDS=i686:win bash scripts/build.sh --target Korvane
 
 export KORVANE_ROOT="$root"
 # shellcheck source=wine-env.sh
@@ -22,15 +22,11 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     virtual=1
 fi
 korvane_ensure_display
-korvane_use_best_wine
-if [ "$KORVANE_WINE_BITS" = 32 ]; then
-    echo "starting the 32-bit program (build/win/Korvane.exe)"
-else
-    echo "starting the 64-bit build (build/win64/Korvane.exe): $(korvane_32bit_reason)"
-fi
+korvane_use_prefix "$root/build/wine10-prefix"
+echo "starting the 32-bit program (build/win/Korvane.exe) under $(korvane_wine_version)"
 korvane_ensure_prefix
 
-"$KORVANE_WINE" "$KORVANE_BUILD/Korvane.exe" &
+"$KORVANE_WINE" "$root/build/win/Korvane.exe" &
 program=$!
 window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Korvane$' | head -n 1)
 sleep 1   # let the dialog finish painting
@@ -40,6 +36,7 @@ echo "screenshot of the Korvane window: $shot"
 if [ "$virtual" = 1 ]; then
     # Nobody can use a window on a virtual display: end the program.
     korvane_stop_wine
+    wait "$program" || true
     korvane_stop_display
 else
     wait "$program" || true

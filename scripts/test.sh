@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The test command: installs what is needed, builds every build and runs
-# every test. The Windows tests run under Wine in private prefixes, on a
-# virtual display: the 64-bit build's always, the 32-bit build's where this
-# machine can execute 32-bit programs. The native tests include the fuzzer.
+# every test. The Windows tests run under the Wine of the project's root
+# (scripts/wine.sh) in private prefixes, on a virtual display: the 32-bit
+# program's whole suite, then again in the Japanese locale, then the 64-bit
+# twin's suite once. Where even that Wine cannot run 32-bit programs, the
+# 32-bit program gets its static checks and the 64-bit suite runs alone.
+# The native tests include the fuzzer.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,35 +25,40 @@ korvane_ensure_display || exit 1
 trap korvane_stop_display EXIT
 
 status=0
+wine_version=$(korvane_wine_version)
 
-# Runs one Windows build's tests under the Wine of its kind (32 or 64), in
-# the prefix PREFIX_BASE (default build/wine-test-prefix), with a NOTE for
-# the heading: windows_tests 32|64 [PREFIX_BASE [NOTE]]
+# windows_tests BUILD_DIR PREFIX HEADING [CTEST_ARGS...]: one build's tests
+# in one prefix.
 windows_tests() {
-    korvane_use_wine "$1" "${2:-$root/build/wine-test-prefix}"
-    echo "== Windows tests: $1-bit build under $1-bit Wine${3:+, $3}"
+    local build=$1 prefix=$2 heading=$3
+    shift 3
+    echo "== Windows tests: $heading, under $wine_version"
+    korvane_use_prefix "$prefix"
     korvane_ensure_prefix || { status=1; return; }
-    (cd "$KORVANE_BUILD" && ctest --output-on-failure --no-tests=error --timeout 900) || status=1
+    (cd "$build" && ctest --output-on-failure --no-tests=error --timeout 900 "$@") || status=1
     korvane_stop_wine
 }
 
 if korvane_can_run_32bit; then
-    windows_tests 32
+    windows_tests build/win "$root/build/wine10-test-prefix" \
+        "32-bit program (build/win, WoW64 mode)"
+    # Once more as Japanese users run it, in the Japanese locale and a prefix
+    # of its own (a prefix takes its locale when it is made): Wine's ANSI
+    # code page is then 932, which a test checks (KORVANE_ANSI_CODE_PAGE).
+    # The static checks need no second pass.
+    (
+        export KORVANE_WINE_LOCALE=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
+        windows_tests build/win "$root/build/wine10-test-prefix-ja" \
+            "32-bit program (build/win, WoW64 mode), Japanese locale" -LE static
+        exit $status
+    ) || status=1
 else
     echo "== 32-bit Windows tests skipped: $(korvane_32bit_reason)"
     # The program users get is still checked without running it: its
     # imports, that it builds the same elsewhere, and its archive.
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
 fi
-windows_tests 64
-# Once more as Japanese users run it, in the Japanese locale and a prefix
-# of its own (a prefix takes its locale when it is made): Wine's ANSI code
-# page is then 932, which a test checks (KORVANE_ANSI_CODE_PAGE).
-(
-    export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
-    windows_tests 64 "$root/build/wine-test-prefix-ja" "Japanese locale"
-    exit $status
-) || status=1
+windows_tests build/win64 "$root/build/wine10-test-prefix" "64-bit twin (build/win64)"
 
 echo "== Native tests"
 (cd build/native && ctest --output-on-failure --no-tests=error --timeout 900) || status=1

@@ -2,57 +2,43 @@
 # folder, quiet Wine, and a display (the user's, else a virtual one).
 # Needs KORVANE_ROOT set to the project root.
 #
-# Two kinds of Wine: the 32-bit one runs the program users get, but some
-# kernels cannot execute 32-bit Linux programs at all; the 64-bit one runs
-# the 64-bit build of the same sources there. /usr/bin/wine always picks the
-# 32-bit loader when it is installed, so each loader is called by its path,
-# and each kind gets a prefix of its own (a prefix is made for one kind).
+# Every Windows program runs through scripts/wine.sh, under the one Wine of
+# the project's root (Wine 10; 32-bit programs in its WoW64 mode), so the
+# program users get, the 32-bit one, runs on every machine, including those
+# whose kernel cannot execute 32-bit Linux programs. Its prefixes are 64-bit
+# ones, which run both builds.
 
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No .NET or HTML engine to install, and no sound: nothing here plays any,
+# and the PulseAudio driver complains without a user session.
+export WINEDLLOVERRIDES="mscoree,mshtml,winepulse.drv="
+unset WINEARCH WINELOADER WINESERVER
 
-KORVANE_WINE32_LOADER=/usr/lib/wine/wine
-KORVANE_WINE64_LOADER=/usr/lib/wine/wine64
+KORVANE_WINE=$KORVANE_ROOT/scripts/wine.sh
 
-# True when this machine can execute the 32-bit Wine loader.
-korvane_can_run_32bit() {
-    [ -x "$KORVANE_WINE32_LOADER" ] && "$KORVANE_WINE32_LOADER" --version >/dev/null 2>&1
+# The Wine version of the root, as one line.
+korvane_wine_version() {
+    "$KORVANE_WINE" --version 2>/dev/null || echo "no Wine"
 }
 
-# Says in one line why 32-bit programs can't run here.
+# Runs the tiny 32-bit probe program; true when it ran as a 32-bit process.
+# KORVANE_PROBE_OUTPUT keeps what it (or Wine) printed, for the reason why.
+korvane_can_run_32bit() {
+    KORVANE_PROBE_OUTPUT=$("$KORVANE_WINE" "$KORVANE_ROOT/build/win/bits_probe.exe" 2>&1)
+    case $KORVANE_PROBE_OUTPUT in *"32-bit process"*) return 0 ;; esac
+    return 1
+}
+
+# Says in one line why 32-bit programs can't run here, after a failed probe.
 korvane_32bit_reason() {
     local why
-    why=$("$KORVANE_WINE32_LOADER" --version 2>&1 | tail -n 1 | sed "s/.*: //")
-    echo "this machine cannot execute 32-bit programs (${why:-no 32-bit Wine})"
+    why=$(printf '%s\n' "$KORVANE_PROBE_OUTPUT" | grep -v '^$' | tail -n 1)
+    echo "even Wine's WoW64 mode cannot run 32-bit programs here (${why:-the probe printed nothing})"
 }
 
-# korvane_use_wine 32|64 [PREFIX_BASE]: selects the Wine kind. The prefix is
-# PREFIX_BASE (default build/wine-prefix) for 32-bit and PREFIX_BASE-64 for
-# 64-bit. Afterwards "$KORVANE_WINE" is the loader to start programs with,
-# and KORVANE_BUILD the build folder whose programs it runs.
-korvane_use_wine() {
-    local base=${2:-$KORVANE_ROOT/build/wine-prefix}
-    if [ "$1" = 32 ]; then
-        export WINEARCH=win32 WINEPREFIX="$base"
-        export WINELOADER=$KORVANE_WINE32_LOADER
-        KORVANE_BUILD=$KORVANE_ROOT/build/win
-    else
-        export WINEARCH=win64 WINEPREFIX="$base-64"
-        export WINELOADER=$KORVANE_WINE64_LOADER
-        KORVANE_BUILD=$KORVANE_ROOT/build/win64
-    fi
-    KORVANE_WINE=$WINELOADER
-    KORVANE_WINE_BITS=$1
-}
-
-# The kind this machine runs best for the program users get: 32-bit where
-# it can, else 64-bit.
-korvane_use_best_wine() {
-    if korvane_can_run_32bit; then
-        korvane_use_wine 32 "$@"
-    else
-        korvane_use_wine 64 "$@"
-    fi
+# korvane_use_prefix PREFIX: the prefix the next programs run in.
+korvane_use_prefix() {
+    export WINEPREFIX="$1"
 }
 
 # Starts Xvfb on a free display number when there is no display to use.
@@ -80,17 +66,18 @@ korvane_stop_display() {
     fi
 }
 
-# Ends the Wine processes of the current prefix and waits for them.
+# Ends the Wine processes of the current prefix; every call of wine.sh then
+# returns, having waited for them.
 korvane_stop_wine() {
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    "$KORVANE_WINE" wineserver -k 2>/dev/null || true
 }
 
 # Makes the current prefix ready: "MS Shell Dlg" mapped to a Japanese font
 # so that the dialog's texts are legible, the theme off, and the settings of
 # any .reg files named in KORVANE_EXTRA_REG. The stamp holds a digest of
-# every .reg file, so a prefix made before one of them changed takes the new
-# settings the next time (importing a .reg file again is harmless). The
+# every .reg file and of the Wine root's stamp, so a prefix made before one
+# of them changed takes the new settings the next time (importing a .reg
+# file again is harmless, and Wine updates a prefix of an older version). The
 # display must already be set, or GUI programs started in the prefix later
 # exit at once.
 korvane_ensure_prefix() {
@@ -98,7 +85,8 @@ korvane_ensure_prefix() {
     local extra
     for extra in ${KORVANE_EXTRA_REG:-}; do regs+=("$extra"); done
     local digest
-    digest=$(cat "${regs[@]}" | sha256sum | cut -d' ' -f1)
+    digest=$(cat "${regs[@]}" "$(bash "$KORVANE_ROOT/scripts/wine-root.sh" --path)/.korvane-root-stamp" |
+        sha256sum | cut -d' ' -f1)
     local stamp="$WINEPREFIX/.korvane-ready"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$digest" ]; then
         return 0
@@ -110,6 +98,5 @@ korvane_ensure_prefix() {
     for extra in "${regs[@]}"; do
         "$KORVANE_WINE" regedit /S "$extra" >/dev/null 2>&1
     done
-    wineserver -w
     echo "$digest" >"$stamp"
 }

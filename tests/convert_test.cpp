@@ -583,9 +583,11 @@ TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
         {fourGiB + (LONGLONG)head.size(), false},
         {fourGiB - 1, false},
         /* Below the limit the load buffer is asked for. A 32-bit process
-         * really can't get 4 GiB - 1 or 3 GiB from the platform; a 64-bit
-         * one could, so there the seam refuses the request, and both check
-         * that a refused load buffer leaves the file untouched. */
+         * has 2 GiB of addresses, on 32-bit Windows as in Wine's WoW64 mode
+         * and on 64-bit Windows, so it really can't get 4 GiB - 1 or 3 GiB
+         * from the platform; a 64-bit one could, so there the seam refuses
+         * the request, and both check that a refused load buffer leaves the
+         * file untouched. */
         {fourGiB - 2, true},
         {3 * (fourGiB / 4), true},
     };

@@ -670,7 +670,8 @@ static DWORD WINAPI DoNothing(LPVOID)
 
 /* Reserves address space until no more can be had in pieces of minBytes,
  * so that no new thread finds room for its stack. A 32-bit process runs out
- * of its 2 to 4 GiB. A 64-bit one has terabytes, and under Wine each
+ * of its 2 GiB (4 GiB when large-address-aware on 64-bit Windows), in Wine's
+ * WoW64 mode as on 32-bit Windows. A 64-bit one has terabytes, and under Wine each
  * reservation is a mapping of the host's: it runs out of mappings (the
  * host's per-process limit) long before it runs out of addresses, so it
  * takes smaller pieces, which keeps the bookkeeping for them small. Either
