@@ -3,8 +3,9 @@
 #   scripts/bench.sh                  all four
 #   scripts/bench.sh unwrap convert   some of: unwrap convert drop run
 # unwrap runs natively; convert, drop and run are Windows programs run under
-# Wine in the tests' prefix, on a virtual display: the 32-bit build where
-# this machine can execute 32-bit programs, else the 64-bit build.
+# the Wine of the project's root (scripts/wine.sh) in the tests' prefix, on a
+# virtual display: the 32-bit program users get, in Wine's WoW64 mode, or
+# the 64-bit build where even that cannot run 32-bit programs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,18 +22,19 @@ source scripts/wine-env.sh
 unset DISPLAY
 korvane_ensure_display
 trap korvane_stop_display EXIT
-korvane_use_best_wine "$root/build/wine-test-prefix"
-if [ "$KORVANE_WINE_BITS" = 32 ]; then
-    echo "Windows benchmarks: 32-bit build under 32-bit Wine"
+korvane_use_prefix "$root/build/wine10-test-prefix"
+if korvane_can_run_32bit; then
+    build=$root/build/win
+    echo "Windows benchmarks: 32-bit build under $(korvane_wine_version), WoW64 mode"
 else
-    echo "Windows benchmarks: 64-bit build under 64-bit Wine: $(korvane_32bit_reason)"
+    build=$root/build/win64
+    echo "Windows benchmarks: 64-bit build under $(korvane_wine_version): $(korvane_32bit_reason)"
 fi
 korvane_ensure_prefix
 
 theme_key='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
 set_theme() { # 0 or 1
     "$KORVANE_WINE" reg add "$theme_key" /v ThemeActive /t REG_SZ /d "$1" /f >/dev/null 2>&1
-    wineserver -w
 }
 
 # The run benchmark once more with Wine's theme on, for information: the
@@ -41,7 +43,7 @@ run_with_theme() {
     trap 'set_theme 0; korvane_stop_display' EXIT
     set_theme 1
     echo "== run, with Wine's theme on (for information)"
-    "$KORVANE_WINE" "$KORVANE_BUILD/bench_run.exe" info
+    "$KORVANE_WINE" "$build/bench_run.exe" info
     set_theme 0
     trap korvane_stop_display EXIT
 }
@@ -51,9 +53,9 @@ for name in "${names[@]}"; do
     echo "== $name"
     case $name in
         unwrap) build/native/bench_unwrap || status=1 ;;
-        convert | drop) "$KORVANE_WINE" "$KORVANE_BUILD/bench_$name.exe" || status=1 ;;
+        convert | drop) "$KORVANE_WINE" "$build/bench_$name.exe" || status=1 ;;
         run)
-            "$KORVANE_WINE" "$KORVANE_BUILD/bench_run.exe" || status=1
+            "$KORVANE_WINE" "$build/bench_run.exe" || status=1
             run_with_theme || status=1
             ;;
         *) echo "unknown benchmark: $name" >&2; exit 1 ;;
