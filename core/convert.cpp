@@ -98,6 +98,7 @@ int ConvertFile(const wchar_t *path, int keepTimes)
     FILETIME times[3];
     unsigned char *buffer = NULL;
     uint32_t size = 0, length;
+    bool noMemory = false;
     HANDLE file = OpenForRewrite(path);
     if (file == INVALID_HANDLE_VALUE)
         return STATUS_OPEN_FAILED;
@@ -113,9 +114,11 @@ int ConvertFile(const wchar_t *path, int keepTimes)
         status = STATUS_NOT_NEEDED;
         goto cleanup;
     }
-    length = UnwrapRiff(buffer, size);
+    /* A sound file whose second buffer could not be had is short of memory,
+     * not damaged: a user told otherwise might throw a long recording away. */
+    length = UnwrapRiff(buffer, size, &noMemory);
     if (length == 0) {
-        status = STATUS_BAD_FORMAT;
+        status = noMemory ? STATUS_NO_MEMORY : STATUS_BAD_FORMAT;
         goto cleanup;
     }
     status = RewriteFromStart(file, buffer, length);

@@ -14,6 +14,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#ifdef KORVANE_TEST_SEAMS
+/* The conversion tests refuse the work buffer through the seam for malloc. */
+#include "tests/convert_seams.h"
+#endif
+
 #define ID3_HEADER_BYTES   10
 #define RIFF_HEADER_BYTES  12
 #define CHUNK_HEADER_BYTES 8
@@ -117,13 +122,15 @@ static bool CollectDataChunks(const unsigned char *buffer, uint32_t size, uint32
     return true;
 }
 
-uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size)
+uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory)
 {
     uint32_t result = 0;
     uint32_t outLength = 0;
     uint32_t pos, riffPos;
     bool appended = false;
     unsigned char *work = (unsigned char *)malloc(size > 0 ? size : 1);
+    if (noMemory != NULL)
+        *noMemory = work == NULL;
     if (work == NULL)
         return 0;
 

@@ -21,7 +21,10 @@ bool NeedsConversion(unsigned char *buffer, uint32_t size);
 /* Rewrites the buffer as tag, zero bytes and the payloads of the data chunks;
  * returns the new length, or 0 when the file can't be unwrapped. A RIFF whose
  * first format chunk names audio other than MPEG (PCM, ADPCM, ...) is refused
- * with 0: its data without that chunk could not be played. */
-uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size);
+ * with 0: its data without that chunk could not be played. The work buffer
+ * of size bytes may also be refused, and then 0 says nothing about the file:
+ * a caller that passes noMemory learns there (true) that this was the cause,
+ * so that it need not call a sound file damaged. */
+uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory = NULL);
 
 #endif

@@ -422,6 +422,16 @@ TEST(ConvertFile, SizeMemoryAndReadFailures)
     EXPECT_EQ(SeamCount(SEAM_READ_FILE), 0);
     ExpectUntouched(path, before, false);
 
+    /* The file loads, but the second buffer that unwrapping needs can't be
+     * had: the file is short of memory, not damaged, and stays as it was. */
+    before = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_MALLOC, 2);
+    EXPECT_EQ(Convert(path, 1), STATUS_NO_MEMORY);
+    EXPECT_EQ(SeamCount(SEAM_READ_FILE), 1);
+    EXPECT_EQ(SeamCount(SEAM_WRITE_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+    ExpectUntouched(path, before, true);
+
     /* The size can't be learned: nothing is loaded. */
     before = Prepare(path, file);
     SeamReset();
@@ -564,6 +574,15 @@ struct SparseFile {
     }
 };
 
+/* The span of addresses this process may use. */
+ULONGLONG AddressSpaceBytes()
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return (ULONGLONG)(ULONG_PTR)info.lpMaximumApplicationAddress -
+           (ULONGLONG)(ULONG_PTR)info.lpMinimumApplicationAddress;
+}
+
 TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
 {
     std::wstring dir = FreshDir(L"convert-huge");
@@ -583,11 +602,12 @@ TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
         {fourGiB + (LONGLONG)head.size(), false},
         {fourGiB - 1, false},
         /* Below the limit the load buffer is asked for. A 32-bit process
-         * has 2 GiB of addresses, on 32-bit Windows as in Wine's WoW64 mode
-         * and on 64-bit Windows, so it really can't get 4 GiB - 1 or 3 GiB
-         * from the platform; a 64-bit one could, so there the seam refuses
-         * the request, and both check that a refused load buffer leaves the
-         * file untouched. */
+         * has 2 GiB of addresses on 32-bit Windows, and 4 GiB (it is marked
+         * large-address-aware) on 64-bit Windows as in Wine's WoW64 mode: it
+         * really can't get 4 GiB - 1 from the platform, nor 3 GiB with 2 GiB
+         * of addresses. Where the process has room for the size the seam
+         * refuses the request, and either way a refused load buffer must
+         * leave the file untouched. */
         {fourGiB - 2, true},
         {3 * (fourGiB / 4), true},
     };
@@ -602,7 +622,7 @@ TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
         ASSERT_LT(allocated, 1 << 20) << "the test file is not sparse";
 
         SeamReset();
-        if (sizeof(void *) > 4)
+        if (AddressSpaceBytes() > (ULONGLONG)c.size)
             SeamFailCall(SEAM_MALLOC, 1);
         EXPECT_EQ(Convert(sparse.path, 1), STATUS_NO_MEMORY);
         EXPECT_EQ(SeamCount(SEAM_READ_FILE) + SeamCount(SEAM_WRITE_FILE), 0);
@@ -617,6 +637,66 @@ TEST(ConvertFile, FilesOfFourGigabytesOrMoreAreRefused)
         EXPECT_LT(AllocatedBytes(sparse.path), 1 << 20);
     }
     EXPECT_FALSE(FileExists(dir + L"\\huge.mp3"));
+}
+
+/* The head of a wrapped WAVE of fileBytes bytes whose one data chunk runs to
+ * the end: headers, then the first frames of the payload. *headerBytes is
+ * where the payload starts. */
+Bytes LargeWaveHead(uint32_t fileBytes, const Bytes &firstFrames, uint32_t *headerBytes)
+{
+    Bytes format = Mp3FormatChunk();
+    *headerBytes = 12 + (uint32_t)format.size() + 8;
+    Bytes chunks = Join({format, ChunkClaiming("data", fileBytes - *headerBytes, firstFrames)});
+    return RiffClaiming("WAVE", fileBytes - 8, chunks);
+}
+
+/* A 32-bit program that is large-address-aware has 4 GiB of addresses on
+ * 64-bit Windows, enough for a file of a little over 1 GiB and its work
+ * buffer, which 2 GiB are not. A file whose load buffer fits but whose work
+ * buffer does not is short of memory, not damaged, and stays as it was. */
+TEST(ConvertFile, LargeFilesOnSixtyFourBitWindows)
+{
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (sizeof(void *) > 4 || !wow64)
+        GTEST_SKIP() << "for the 32-bit program on 64-bit Windows";
+    std::wstring dir = FreshDir(L"convert-large");
+    const uint32_t mebibyte = 1 << 20;
+    Bytes frames = Frame(64 * 1024);
+    uint32_t headerBytes;
+
+    {
+        const uint32_t size = 1024 * mebibyte + 64 * 1024;
+        SparseFile sparse(dir + L"\\long.wav", LargeWaveHead(size, frames, &headerBytes), size);
+        ASSERT_TRUE(sparse.made);
+        SeamReset();
+        EXPECT_EQ(Convert(sparse.path, 0), STATUS_CONVERTED);
+        EXPECT_EQ(FileSize(sparse.path), (LONGLONG)(size - headerBytes));
+        EXPECT_EQ(ReadHead(sparse.path, (DWORD)frames.size()), frames);
+    }
+    EXPECT_FALSE(FileExists(dir + L"\\long.wav"));
+
+    {
+        const uint32_t size = 1900 * mebibyte;
+        Bytes head = LargeWaveHead(size, frames, &headerBytes);
+        SparseFile sparse(dir + L"\\longer.wav", head, size);
+        ASSERT_TRUE(sparse.made);
+        FileTimes timesBefore, timesAfter;
+        ASSERT_TRUE(GetTimes(sparse.path, &timesBefore));
+        SeamReset();
+        EXPECT_EQ(Convert(sparse.path, 1), STATUS_NO_MEMORY);
+        /* Loaded whole: it was the second buffer that could not be had. */
+        EXPECT_EQ(SeamCount(SEAM_READ_FILE), 1);
+        EXPECT_EQ(SeamCount(SEAM_WRITE_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+        /* It was read, so only its last-access time may have moved. */
+        ASSERT_TRUE(GetTimes(sparse.path, &timesAfter));
+        EXPECT_TRUE(SameFileTime(timesAfter.created, timesBefore.created));
+        EXPECT_TRUE(SameFileTime(timesAfter.written, timesBefore.written));
+        EXPECT_EQ(FileSize(sparse.path), (LONGLONG)size);
+        EXPECT_EQ(ReadHead(sparse.path, (DWORD)head.size()), head);
+        EXPECT_LT(AllocatedBytes(sparse.path), 1 << 20);
+    }
+    EXPECT_FALSE(FileExists(dir + L"\\longer.wav"));
 }
 
 /* ---- Real audio ---- */
