@@ -1,5 +1,7 @@
 #!/bin/sh
-# The program must need nothing but system DLLs: no MinGW runtime beside it.
+# The program must need nothing but system DLLs (no MinGW runtime beside it),
+# be a GUI program of the expected format and, when 32-bit, be marked
+# large-address-aware.
 # usage: check_imports.sh OBJDUMP PROGRAM [FORMAT]   (default pei-i386)
 set -eu
 # objdump words its output in the user's language; what is matched here is
@@ -22,4 +24,10 @@ for dll in $dlls; do
 done
 "$objdump" -f "$program" | grep -q "file format $format\$" || { echo "not a $format program" >&2; status=1; }
 "$objdump" -p "$program" | grep -q 'Subsystem.*(Windows GUI)' || { echo "not a GUI program" >&2; status=1; }
+# A 32-bit program gets 4 GiB of addresses on 64-bit Windows only when its
+# header says it is large-address-aware.
+if [ "$format" = pei-i386 ]; then
+    "$objdump" -p "$program" | sed -n '/^Characteristics/,/^$/p' | grep -q 'large address aware' ||
+        { echo "not marked large-address-aware" >&2; status=1; }
+fi
 exit $status
