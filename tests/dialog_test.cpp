@@ -694,6 +694,22 @@ void CheckManifest(HMODULE module)
         c = (char)tolower((unsigned char)c);
     EXPECT_EQ(lower.find("microsoft.windows.common-controls"), std::string::npos) << text;
     EXPECT_EQ(lower.find("<dependency"), std::string::npos) << text;
+
+    /* Aware of the system DPI, so that a scaled display shows the dialog
+     * laid out at its DPI rather than stretched; never per monitor, since
+     * the dialog does not lay itself out again at run time. */
+    size_t aware = text.find("<dpiAware");
+    ASSERT_NE(aware, std::string::npos) << text;
+    size_t content = text.find('>', aware) + 1;
+    std::string awareElement = text.substr(aware, content - aware);
+    EXPECT_NE(awareElement.find("xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\""),
+              std::string::npos)
+        << awareElement;
+    EXPECT_EQ(text.substr(content, text.find('<', content) - content), "true");
+    size_t settings = text.find("<windowsSettings");
+    EXPECT_TRUE(settings < aware && text.find("</windowsSettings>", aware) != std::string::npos);
+    EXPECT_EQ(lower.find("permonitor"), std::string::npos) << text;
+    EXPECT_EQ(lower.find("<dpiawareness"), std::string::npos) << text;
 }
 
 TEST(DialogResources, TemplateIconAndManifestOfThisProgram)
@@ -702,6 +718,14 @@ TEST(DialogResources, TemplateIconAndManifestOfThisProgram)
     CheckDialogTemplate(self);
     CheckIcon(self);
     CheckManifest(self);
+    /* The system reads the manifest as declaring this process DPI-aware
+     * (the call exists from Windows Vista on). */
+    typedef BOOL(WINAPI * IsProcessDpiAwareFn)(void);
+    IsProcessDpiAwareFn isAware = (IsProcessDpiAwareFn)(void (*)(void))GetProcAddress(
+        GetModuleHandleW(L"user32.dll"), "IsProcessDPIAware");
+    if (isAware != NULL) {
+        EXPECT_TRUE(isAware());
+    }
     /* The icon loads at the two sizes the window uses. */
     for (int side : {16, 32}) {
         HICON icon = (HICON)LoadImageW(self, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, side, side, 0);
