@@ -8,8 +8,12 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
-set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp)
-set(APP_LIBS user32 shell32 shlwapi kernel32)
+set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp
+                ui/system_dlls.cpp)
+# shell32 and shlwapi are loaded at run time from the system folder
+# (ui/system_dlls.cpp): an imported DLL would be looked for in the program's
+# folder first.
+set(APP_LIBS user32 kernel32)
 
 add_library(korvane_core STATIC ${CORE_SOURCES})
 target_include_directories(korvane_core PUBLIC ${CMAKE_SOURCE_DIR})

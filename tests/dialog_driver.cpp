@@ -9,6 +9,7 @@
 #include "batch/run.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
+#include "ui/system_dlls.h"
 
 static HANDLE g_dialogThread;
 static DWORD g_dialogThreadId;
@@ -35,6 +36,9 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs)
 
 HWND StartDialog(bool initProgramDir)
 {
+    /* The program takes these at start, before its dialog exists. */
+    if (!LoadShellFunctions())
+        return NULL;
     RunState.busy = RunState.stopRequested = RunState.closeRequested = 0;
     ProgramInstance = GetModuleHandleW(NULL);
     if (initProgramDir)

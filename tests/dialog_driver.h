@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-/* Resets the process-wide run flags, sets ProgramDir from this program's
- * path (unless initProgramDir is false: then the caller has set it, e.g.
- * with SetProgramDirFrom) and opens the dialog. Returns its window once
+/* Loads the shell functions as the program does at start, resets the
+ * process-wide run flags, sets ProgramDir from this program's path (unless
+ * initProgramDir is false: then the caller has set it, e.g. with
+ * SetProgramDirFrom) and opens the dialog. Returns its window once
  * initialized and visible, or NULL. */
 HWND StartDialog(bool initProgramDir = true);
 /* Waits for the dialog's thread to end; returns the dialog's result, or
