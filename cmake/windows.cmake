@@ -99,6 +99,16 @@ set_tests_properties(run_test PROPERTIES
 # The version resource is read back as the file's properties page reads it.
 target_link_libraries(dialog_test version)
 
+# Korvane.exe started beside DLLs with system names, each a copy of the
+# marker DLL, which leaves a file when its code runs. The DLL is built by the
+# same toolchain as the program, so it fits the program's architecture.
+add_library(marker_dll SHARED tests/marker_dll.cpp)
+set_target_properties(marker_dll PROPERTIES PREFIX "")
+korvane_wine_test(planted_dll_test tests/dialog_driver.cpp tests/test_files.cpp
+                  tests/riff_builder.cpp)
+add_dependencies(planted_dll_test Korvane marker_dll)
+target_link_libraries(planted_dll_test korvane_app gtest)
+
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_link_loop.sh ${CMAKE_BINARY_DIR}/link-loop)
