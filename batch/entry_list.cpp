@@ -10,12 +10,12 @@
  */
 #include "entry_list.h"
 
-#include <shlwapi.h>
 #include <wchar.h>
 
 #include "batch/run.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "ui/system_dlls.h"
 
 HWND MainDialog;
 WNDPROC PreviousListBoxProc;

@@ -16,6 +16,7 @@
 #include "core/convert.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "ui/system_dlls.h"
 
 RunFlags RunState;
 

@@ -15,8 +15,12 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 endif()
 
 set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
-set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp)
-set(APP_LIBS user32 shell32 shlwapi kernel32)
+set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp
+                ui/system_dlls.cpp)
+# shell32 and shlwapi are loaded at run time from the system folder
+# (ui/system_dlls.cpp): an imported DLL would be looked for in the program's
+# folder first.
+set(APP_LIBS user32 kernel32)
 
 add_library(korvane_core STATIC ${CORE_SOURCES})
 target_include_directories(korvane_core PUBLIC ${CMAKE_SOURCE_DIR})
@@ -101,6 +105,16 @@ set_tests_properties(run_test PROPERTIES
   FIXTURES_REQUIRED korvane_audio)
 # The version resource is read back as the file's properties page reads it.
 target_link_libraries(dialog_test version)
+
+# Korvane.exe started beside DLLs with system names, each a copy of the
+# marker DLL, which leaves a file when its code runs. The DLL is built by the
+# same toolchain as the program, so it fits the program's architecture.
+add_library(marker_dll SHARED tests/marker_dll.cpp)
+set_target_properties(marker_dll PROPERTIES PREFIX "")
+korvane_wine_test(planted_dll_test tests/dialog_driver.cpp tests/test_files.cpp
+                  tests/riff_builder.cpp)
+add_dependencies(planted_dll_test Korvane marker_dll)
+target_link_libraries(planted_dll_test korvane_app gtest)
 
 # A directory link that loops back on itself, for the folder search.
 add_test(NAME make_link_loop

@@ -9,6 +9,7 @@
 #include "batch/run.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
+#include "ui/system_dlls.h"
 
 static HANDLE g_dialogThread;
 static DWORD g_dialogThreadId;
@@ -35,6 +36,9 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs)
 
 HWND StartDialog(bool initProgramDir)
 {
+    /* The program takes these at start, before its dialog exists. */
+    if (!LoadShellFunctions())
+        return NULL;
     RunState.busy = RunState.stopRequested = RunState.closeRequested = 0;
     ProgramInstance = GetModuleHandleW(NULL);
     if (initProgramDir)
@@ -135,17 +139,15 @@ bool AcceptsDrops(HWND dialog)
     return (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;
 }
 
-bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths)
+/* A drop's memory as the shell fills it: the DROPFILES header, then the
+ * double-NUL-terminated wide list. */
+static std::vector<unsigned char> DropBlock(const std::vector<std::wstring> &paths)
 {
-    bool accepted = AcceptsDrops(dialog);
-    /* The shell only sends drops to windows that accept them. */
-    if (!accepted)
-        return false;
     size_t units = 1;
     for (const std::wstring &path : paths)
         units += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + units * sizeof(wchar_t));
-    DROPFILES *drop = (DROPFILES *)GlobalLock(memory);
+    std::vector<unsigned char> block(sizeof(DROPFILES) + units * sizeof(wchar_t), 0);
+    DROPFILES *drop = (DROPFILES *)block.data();
     drop->pFiles = sizeof(DROPFILES);
     drop->fWide = TRUE;
     wchar_t *names = (wchar_t *)(drop + 1);
@@ -153,10 +155,35 @@ bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths)
         memcpy(names, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
         names += path.size() + 1;
     }
-    *names = 0;
+    return block;
+}
+
+bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths)
+{
+    bool accepted = AcceptsDrops(dialog);
+    /* The shell only sends drops to windows that accept them. */
+    if (!accepted)
+        return false;
+    std::vector<unsigned char> block = DropBlock(paths);
+    HGLOBAL memory = GlobalAlloc(GHND, block.size());
+    memcpy(GlobalLock(memory), block.data(), block.size());
     GlobalUnlock(memory);
     /* The dialog releases the handle (DragFinish) once it has read it. */
     SendMessageW(dialog, WM_DROPFILES, (WPARAM)memory, 0);
+    return true;
+}
+
+bool DropPathsInto(HANDLE process, HWND dialog, const std::vector<std::wstring> &paths)
+{
+    if (!AcceptsDrops(dialog))
+        return false;
+    std::vector<unsigned char> block = DropBlock(paths);
+    void *remote = VirtualAllocEx(process, NULL, block.size(), MEM_COMMIT, PAGE_READWRITE);
+    if (remote == NULL)
+        return false;
+    if (!WriteProcessMemory(process, remote, block.data(), block.size(), NULL))
+        return false;
+    SendMessageW(dialog, WM_DROPFILES, (WPARAM)remote, 0);
     return true;
 }
 
@@ -216,5 +243,33 @@ HWND FindTopWindow(const wchar_t *className, const wchar_t *title)
 {
     FindRequest request = {className, title, NULL};
     EnumWindows(MatchWindow, (LPARAM)&request);
+    return request.found;
+}
+
+struct ProcessWindow {
+    DWORD pid;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchProcessDialog(HWND window, LPARAM param)
+{
+    ProcessWindow *request = (ProcessWindow *)param;
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {0}, title[64] = {0};
+    GetClassNameW(window, className, 64);
+    GetWindowTextW(window, title, 64);
+    if (owner == request->pid && lstrcmpW(className, L"#32770") == 0 &&
+        lstrcmpW(title, L"Korvane") == 0 && IsWindowVisible(window)) {
+        request->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindProcessDialog(DWORD pid)
+{
+    ProcessWindow request = {pid, NULL};
+    EnumWindows(MatchProcessDialog, (LPARAM)&request);
     return request.found;
 }

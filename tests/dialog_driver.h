@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-/* Resets the process-wide run flags, sets ProgramDir from this program's
- * path (unless initProgramDir is false: then the caller has set it, e.g.
- * with SetProgramDirFrom) and opens the dialog. Returns its window once
+/* Loads the shell functions as the program does at start, resets the
+ * process-wide run flags, sets ProgramDir from this program's path (unless
+ * initProgramDir is false: then the caller has set it, e.g. with
+ * SetProgramDirFrom) and opens the dialog. Returns its window once
  * initialized and visible, or NULL. */
 HWND StartDialog(bool initProgramDir = true);
 /* Waits for the dialog's thread to end; returns the dialog's result, or
@@ -36,6 +37,11 @@ std::wstring ButtonText(HWND dialog, int id);
  * double-NUL-terminated wide list) and sends WM_DROPFILES. Returns whether
  * the dialog took drops at that moment (WS_EX_ACCEPTFILES). */
 bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths);
+/* The same onto the dialog of another process, which reads only its own
+ * memory: the drop is written into that process. Its DragFinish then hands
+ * GlobalFree a block that no heap made, which Wine refuses and leaves; the
+ * block goes with the process. */
+bool DropPathsInto(HANDLE process, HWND dialog, const std::vector<std::wstring> &paths);
 bool AcceptsDrops(HWND dialog);
 
 /* A click as the button would report it (WM_COMMAND, BN_CLICKED). */
@@ -50,5 +56,7 @@ void PressListKey(HWND dialog, UINT key, bool ctrl);
 bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs);
 /* A top-level window of the given class and title owned by this process. */
 HWND FindTopWindow(const wchar_t *className, const wchar_t *title);
+/* The visible main dialog of another process, Korvane.exe started by a test. */
+HWND FindProcessDialog(DWORD pid);
 
 #endif

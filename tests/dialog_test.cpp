@@ -805,34 +805,6 @@ TEST(DialogResources, VersionOfKorvaneExeAsItsPropertiesPageReadsIt)
 
 /* ---- The program itself ---- */
 
-struct ProcessWindow {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK MatchProcessDialog(HWND window, LPARAM param)
-{
-    ProcessWindow *request = (ProcessWindow *)param;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {0}, title[64] = {0};
-    GetClassNameW(window, className, 64);
-    GetWindowTextW(window, title, 64);
-    if (owner == request->pid && lstrcmpW(className, L"#32770") == 0 &&
-        lstrcmpW(title, L"Korvane") == 0 && IsWindowVisible(window)) {
-        request->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindProcessDialog(DWORD pid)
-{
-    ProcessWindow request = {pid, NULL};
-    EnumWindows(MatchProcessDialog, (LPARAM)&request);
-    return request.found;
-}
-
 TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
 {
     std::wstring built = ExeDir() + L"\\Korvane.exe";

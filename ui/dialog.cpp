@@ -6,13 +6,13 @@
  */
 #include "dialog.h"
 
-#include <shellapi.h>
 #include <wchar.h>
 
 #include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "ui/system_dlls.h"
 
 HINSTANCE ProgramInstance;
 wchar_t ProgramDir[MAX_PATH];

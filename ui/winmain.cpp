@@ -6,11 +6,19 @@
 
 #include "res/resource.h"
 #include "ui/dialog.h"
+#include "ui/system_dlls.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState)
 {
     (void)previous, (void)commandLine, (void)showState;
-    ProgramInstance = instance;
-    InitProgramDir();
-    return (int)DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc, 0);
+    /* Before anything can make the system load a DLL on the program's behalf. */
+    LimitDllSearchToSystem();
+    /* Without the shell functions no drop could be taken: nothing is shown. */
+    int result = 1;
+    if (LoadShellFunctions()) {
+        ProgramInstance = instance;
+        InitProgramDir();
+        result = (int)DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc, 0);
+    }
+    return result;
 }
