@@ -10,6 +10,7 @@
 #ifndef KORVANE_CORE_UNWRAP_H
 #define KORVANE_CORE_UNWRAP_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define LOADED_BUFFER_GUARD 0xCC
