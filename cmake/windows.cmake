@@ -152,6 +152,13 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set_tests_properties(package PROPERTIES LABELS static)
 endif()
 
+# The scene of the README's picture of the window (scripts/screenshot.sh).
+add_executable(screenshot_scene tests/screenshot_scene.cpp tests/dialog_driver.cpp
+                                tests/test_files.cpp tests/riff_builder.cpp ${RESOURCE_OBJECT})
+add_dependencies(screenshot_scene korvane_resources)
+target_include_directories(screenshot_scene PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(screenshot_scene korvane_app)
+
 # ---- benchmarks (built, not run by the test suite) ----
 add_executable(bench_convert bench/bench_convert.cpp)
 target_link_libraries(bench_convert korvane_core psapi)
