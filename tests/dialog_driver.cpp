@@ -273,3 +273,17 @@ HWND FindProcessDialog(DWORD pid)
     EnumWindows(MatchProcessDialog, (LPARAM)&request);
     return request.found;
 }
+
+DWORD FinishStartedProgram(const PROCESS_INFORMATION &process)
+{
+    DWORD exitCode = PROGRAM_DID_NOT_END;
+    if (WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}

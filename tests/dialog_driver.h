@@ -58,5 +58,10 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs);
 HWND FindTopWindow(const wchar_t *className, const wchar_t *title);
 /* The visible main dialog of another process, Korvane.exe started by a test. */
 HWND FindProcessDialog(DWORD pid);
+/* Waits up to 10 seconds for a program started by a test (and asked to
+ * close) to end, ends it when it does not, closes both handles and returns
+ * its exit code, or PROGRAM_DID_NOT_END. */
+#define PROGRAM_DID_NOT_END 0xDEADu
+DWORD FinishStartedProgram(const PROCESS_INFORMATION &process);
 
 #endif

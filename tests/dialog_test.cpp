@@ -838,16 +838,7 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
         EXPECT_EQ(SendDlgItemMessageW(window, IDC_SUBFOLDERS, BM_GETCHECK, 0, 0), BST_UNCHECKED);
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
-    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 5000);
-        ADD_FAILURE() << "Korvane.exe did not end after WM_CLOSE";
-    }
-    DWORD exitCode = 12345;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    EXPECT_EQ(FinishStartedProgram(process), 0u) << "not 0, or did not end after WM_CLOSE";
     EXPECT_TRUE(SettingsFileIs(settings,
                                L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\n"))
         << SettingsText(settings);

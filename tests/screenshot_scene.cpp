@@ -124,10 +124,7 @@ cleanup:
     if (process.hProcess != NULL) {
         if (window != NULL)
             PostMessageW(window, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        FinishStartedProgram(process);
     }
     if (player != INVALID_HANDLE_VALUE)
         CloseHandle(player);
