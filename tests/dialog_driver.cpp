@@ -274,6 +274,23 @@ HWND FindProcessDialog(DWORD pid)
     return request.found;
 }
 
+HWND StartProgram(const std::wstring &exe, const std::wstring &arguments, const wchar_t *folder,
+                  PROCESS_INFORMATION *process)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    HWND window = NULL;
+    *process = PROCESS_INFORMATION();
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, folder, &startup,
+                        process)) {
+        *process = PROCESS_INFORMATION();
+        return NULL;
+    }
+    WaitUntil([&] { return (window = FindProcessDialog(process->dwProcessId)) != NULL; }, 15000);
+    return window;
+}
+
 DWORD FinishStartedProgram(const PROCESS_INFORMATION &process)
 {
     DWORD exitCode = PROGRAM_DID_NOT_END;

@@ -58,6 +58,12 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs);
 HWND FindTopWindow(const wchar_t *className, const wchar_t *title);
 /* The visible main dialog of another process, Korvane.exe started by a test. */
 HWND FindProcessDialog(DWORD pid);
+/* Starts Korvane.exe (or a copy of it) with arguments after its quoted name,
+ * in folder, and waits up to 15 seconds for its dialog, which it returns
+ * (NULL when none showed). process->hProcess is NULL when the program could
+ * not be started; otherwise FinishStartedProgram ends it. */
+HWND StartProgram(const std::wstring &exe, const std::wstring &arguments, const wchar_t *folder,
+                  PROCESS_INFORMATION *process);
 /* Waits up to 10 seconds for a program started by a test (and asked to
  * close) to end, ends it when it does not, closes both handles and returns
  * its exit code, or PROGRAM_DID_NOT_END. */

@@ -821,16 +821,11 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
     ASSERT_TRUE(WriteBytes(settings, Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
 
     /* Started from another folder with arguments: neither matters. */
-    std::wstring commandLine = L"\"" + exe + L"\" /unused C:\\nothing.mp3";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, temp,
-                               &startup, &process));
-    HWND window = NULL;
-    WaitUntil([&] { return (window = FindProcessDialog(process.dwProcessId)) != NULL; }, 15000);
+    HWND window = StartProgram(exe, L"/unused C:\\nothing.mp3", temp, &process);
+    ASSERT_NE(process.hProcess, (HANDLE)NULL);
     EXPECT_NE(window, (HWND)NULL);
     if (window != NULL) {
         EXPECT_EQ(SendDlgItemMessageW(window, IDC_KEEP_TIMES, BM_GETCHECK, 0, 0), BST_CHECKED);

@@ -110,14 +110,9 @@ TEST(PlantedDlls, NoneRunsWhileTheProgramStartsTakesADropConvertsAndCloses)
     ASSERT_TRUE(WriteBytes(song, Riff("WAVE", Join({Mp3FormatChunk(), Chunk("data", audio)}))));
 
     /* Started as a double click starts it: in its own folder. */
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    ASSERT_TRUE(CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                               dir.c_str(), &startup, &process));
-    HWND window = NULL;
-    WaitUntil([&] { return (window = FindProcessDialog(process.dwProcessId)) != NULL; }, 15000);
+    HWND window = StartProgram(exe, L"", dir.c_str(), &process);
+    ASSERT_NE(process.hProcess, (HANDLE)NULL);
     EXPECT_NE(window, (HWND)NULL) << "Korvane.exe showed no window";
     if (window != NULL) {
         /* A folder, so that both shell functions are called. */

@@ -671,11 +671,11 @@ static DWORD WINAPI DoNothing(LPVOID)
 /* Reserves address space until no more can be had in pieces of minBytes,
  * so that no new thread finds room for its stack. A 32-bit process runs out
  * of its 2 GiB (4 GiB when large-address-aware on 64-bit Windows), in Wine's
- * WoW64 mode as on 32-bit Windows. A 64-bit one has terabytes, and under Wine each
- * reservation is a mapping of the host's: it runs out of mappings (the
- * host's per-process limit) long before it runs out of addresses, so it
- * takes smaller pieces, which keeps the bookkeeping for them small. Either
- * way the test proves with a probe that no thread can be made. */
+ * WoW64 mode as on 32-bit Windows. A 64-bit one has terabytes, and under
+ * Wine each reservation is a mapping of the host's: it runs out of mappings
+ * (the host's per-process limit) long before it runs out of addresses, so
+ * it takes smaller pieces, which keeps the bookkeeping for them small.
+ * Either way the test proves with a probe that no thread can be made. */
 static std::vector<void *> ReserveAddressSpace(SIZE_T minBytes)
 {
     std::vector<void *> taken;

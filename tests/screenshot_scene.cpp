@@ -84,8 +84,6 @@ int main(int argc, char **argv)
     std::vector<std::wstring> paths;
     HANDLE player = INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION process = {};
-    STARTUPINFOW startup = {};
-    std::wstring commandLine = L"\"" + exe + L"\"";
     HWND window = NULL;
     int result = 1;
 
@@ -98,14 +96,15 @@ int main(int argc, char **argv)
     /* A music player that has the last song open and lets nobody else in. */
     player = CreateFileW(paths.back().c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
-    startup.cb = sizeof startup;
-    if (player == INVALID_HANDLE_VALUE ||
-        !CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, kProgramDir,
-                        &startup, &process)) {
+    if (player == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "could not hold the last song open\n");
+        goto cleanup;
+    }
+    window = StartProgram(exe, L"", kProgramDir, &process);
+    if (process.hProcess == NULL) {
         fprintf(stderr, "could not start Korvane.exe\n");
         goto cleanup;
     }
-    WaitUntil([&] { return (window = FindProcessDialog(process.dwProcessId)) != NULL; }, 15000);
     if (window == NULL || !DropPathsInto(process.hProcess, window, paths)) {
         fprintf(stderr, "the window did not take the drop\n");
         goto cleanup;
