@@ -33,17 +33,19 @@ if [ $# -eq 0 ]; then
 fi
 
 binds=(--bind "$checkout" "$checkout")
-# Paths outside the checkout that the call names: the prefix, and the
-# program when it is a file.
-for path in "${WINEPREFIX:-}" "$1"; do
-    case $path in
-        /*) [ -e "$path" ] || [ "$path" = "${WINEPREFIX:-}" ] || continue
-            case $path/ in "$checkout"/*) continue ;; esac
-            [ "$path" = "${WINEPREFIX:-}" ] && mkdir -p "$path"
-            [ -d "$path" ] || path=$(dirname "$path")
-            binds+=(--bind "$path" "$path") ;;
-    esac
-done
+# bind_outside PATH: makes a path outside the checkout visible (a file by
+# its folder); the checkout is already.
+bind_outside() {
+    local path=$1
+    case $path/ in "$checkout"/*) return ;; esac
+    [ -d "$path" ] || path=$(dirname "$path")
+    binds+=(--bind "$path" "$path")
+}
+if [ -n "${WINEPREFIX:-}" ]; then
+    mkdir -p "$WINEPREFIX"
+    bind_outside "$WINEPREFIX"
+fi
+case $1 in /*) [ -e "$1" ] && bind_outside "$1" ;; esac
 if [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ]; then
     binds+=(--ro-bind "$XAUTHORITY" "$XAUTHORITY")
 fi
