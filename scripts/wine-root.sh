@@ -3,12 +3,22 @@
 # Debian 13 in a root of its own, outside the checkout, so that each
 # checkout (CI's fresh clones too) uses the one already made.
 #
-# Why a root: Wine 10 runs 32-bit Windows programs in its WoW64 mode, inside
-# a 64-bit Linux process, so the program users get is tested even where the
-# kernel cannot execute 32-bit Linux programs (and so cannot run 32-bit
-# Wine). Only the 64-bit Wine packages are installed; the 32-bit Windows
-# DLLs are unpacked from libwine:i386 (never installed) into the folder
-# where the 64-bit Wine looks for them. No 32-bit Linux file enters the root.
+# The root holds two ways of running the 32-bit program users get, and
+# scripts/wine.sh picks one per machine:
+#  - WoW64 mode: the 64-bit Wine runs 32-bit Windows code inside a 64-bit
+#    Linux process, as 64-bit Windows does. It needs the 32-bit Windows DLLs
+#    in the 64-bit Wine's own folder, and no 32-bit loader at
+#    /usr/lib/wine/wine: where one is, Wine starts it instead.
+#  - Emulated: some machines run no 32-bit code at all (their kernels have
+#    IA-32 emulation off), and WoW64 mode dies there at start. There the
+#    32-bit Wine runs, its Linux side under qemu's user-mode i386 emulator,
+#    while the 64-bit Wine, its server and the rest stay native. Its loader
+#    is kept aside at /usr/lib/wine/wine.i386 (dpkg-divert), and the folder
+#    /usr/lib/korvane/wine-emulated, laid out like /usr/lib/wine but with a
+#    wrapper that starts that loader under qemu as its "wine", is bound over
+#    /usr/lib/wine by the launcher in that mode only.
+# A tiny 32-bit program, /usr/lib/korvane/ia32-probe, tells the launcher
+# whether the machine executes 32-bit code.
 #
 # The root carries a stamp made from this file (which says all that goes
 # into it) and the machine's architecture; a root with another stamp is
@@ -24,7 +34,7 @@ set -euo pipefail
 KORVANE_WINE_ROOT=${KORVANE_WINE_ROOT:-/var/lib/korvane/wine10-root}
 suite=trixie
 packages=(
-    wine64 wine
+    wine64 wine wine32:i386 qemu-user
     # Loaded at run time by Wine's X11 and font code, so they are only
     # recommended by the Wine packages, which are installed without those.
     libfreetype6 libfontconfig1 libx11-6 libxext6 libxrender1 libxrandr2
@@ -97,20 +107,43 @@ rm -f "$new.log"
 
 in_root dpkg --add-architecture i386
 in_root apt-get update -qq
+# The 32-bit loader is kept out of /usr/lib/wine before it arrives, so that
+# WoW64 mode stays the 64-bit Wine's own way.
+in_root dpkg-divert --quiet --add --rename --divert /usr/lib/wine/wine.i386 /usr/lib/wine/wine
 in_root apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
+[ -f "$new/usr/lib/wine/wine.i386" ] && [ ! -e "$new/usr/lib/wine/wine" ] || {
+    echo "wine-root.sh: the 32-bit Wine loader is not where it was diverted to" >&2
+    exit 1
+}
 
-# The 32-bit Windows half of Wine, from the i386 build of the same version:
-# unpacked, not installed, so that no 32-bit Linux file comes along.
+# WoW64 mode looks for the 32-bit Windows DLLs beside the 64-bit ones.
+# Hard links: the same files, no second copy. A file the packages already
+# put there (zlib1.dll) is kept.
 in_root sh -c 'set -e
-    version=$(dpkg-query -W -f="\${Version}" libwine)
-    cd /tmp && rm -rf libwine-i386 && mkdir libwine-i386 && cd libwine-i386
-    apt-get download -qq -o APT::Sandbox::User=root "libwine:i386=$version"
-    dpkg -x libwine_*_i386.deb unpacked
     mkdir -p /usr/lib/x86_64-linux-gnu/wine/i386-windows
-    cp -a unpacked/usr/lib/i386-linux-gnu/wine/i386-windows/. \
+    cp -al --update=none /usr/lib/i386-linux-gnu/wine/i386-windows/. \
         /usr/lib/x86_64-linux-gnu/wine/i386-windows/
-    cd / && rm -rf /tmp/libwine-i386
     apt-get clean'
+
+# The folder bound over /usr/lib/wine in emulated mode: the same files, and
+# a "wine" that runs the 32-bit loader under qemu. Wine starts each new
+# process with the loader named in its own argv[0]; -0 keeps that the
+# wrapper, so that a program's children run under qemu too.
+in_root sh -c 'set -e
+    dir=/usr/lib/korvane/wine-emulated
+    mkdir -p $dir
+    cp -al /usr/lib/wine/. $dir/
+    printf "%s\n" "#!/bin/sh" \
+        "exec /usr/bin/qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 \"\$@\"" \
+        >$dir/wine
+    chmod 755 $dir/wine'
+
+# The machine's answer to "do you execute 32-bit code?": a 93-byte static
+# i386 program that only makes the exit system call with 0. Where IA-32
+# emulation is off, the kernel refuses to execute it.
+printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' \
+    >"$new/usr/lib/korvane/ia32-probe"
+chmod 755 "$new/usr/lib/korvane/ia32-probe"
 
 in_root sh -c 'sed -i "s/^# *\(ja_JP.UTF-8 UTF-8\)$/\1/" /etc/locale.gen
     grep -qx "ja_JP.UTF-8 UTF-8" /etc/locale.gen || echo "ja_JP.UTF-8 UTF-8" >>/etc/locale.gen
