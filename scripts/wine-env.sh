@@ -3,10 +3,10 @@
 # Needs KORVANE_ROOT set to the project root.
 #
 # Every Windows program runs through scripts/wine.sh, under the one Wine of
-# the project's root (Wine 10; 32-bit programs in its WoW64 mode), so the
-# program users get, the 32-bit one, runs on every machine, including those
-# whose kernel cannot execute 32-bit Linux programs. Its prefixes are 64-bit
-# ones, which run both builds.
+# the project's root (Wine 10; 32-bit programs in its WoW64 mode, or under
+# qemu-i386 where the machine runs no 32-bit code), so the program users
+# get, the 32-bit one, runs on every machine. Its prefixes are 64-bit ones,
+# which run both builds either way.
 
 export WINEDEBUG=-all
 # No .NET or HTML engine to install, and no sound: nothing here plays any,
@@ -21,19 +21,39 @@ korvane_wine_version() {
     "$KORVANE_WINE" --version 2>/dev/null || echo "no Wine"
 }
 
-# Runs the tiny 32-bit probe program; true when it ran as a 32-bit process.
+# The way this machine runs 32-bit programs (scripts/wine.sh): wow64 where
+# it executes 32-bit code, emulated where it does not, unless
+# KORVANE_WINE_MODE forces one.
+korvane_machine_mode() {
+    "$KORVANE_WINE" --mode
+}
+
+# korvane_mode_text MODE: the way in words, for the lines the scripts print.
+korvane_mode_text() {
+    case $1 in
+        wow64) echo "WoW64 mode" ;;
+        emulated) echo "32-bit Wine under qemu-i386" ;;
+        *) echo "$1" ;;
+    esac
+}
+
+# korvane_can_run_32bit MODE: runs the tiny 32-bit probe program that way;
+# true when it ran as a 32-bit process, and, for the emulated way, on
+# qemu's processor (Wine could otherwise have run it in WoW64 mode).
 # KORVANE_PROBE_OUTPUT keeps what it (or Wine) printed, for the reason why.
 korvane_can_run_32bit() {
-    KORVANE_PROBE_OUTPUT=$("$KORVANE_WINE" "$KORVANE_ROOT/build/win/bits_probe.exe" 2>&1)
-    case $KORVANE_PROBE_OUTPUT in *"32-bit process"*) return 0 ;; esac
+    KORVANE_PROBE_OUTPUT=$(KORVANE_WINE_MODE=$1 "$KORVANE_WINE" \
+        "$KORVANE_ROOT/build/win/bits_probe.exe" 2>&1)
+    case $KORVANE_PROBE_OUTPUT in *"32-bit process"*) ;; *) return 1 ;; esac
+    case $1:$KORVANE_PROBE_OUTPUT in emulated:*"CPU QEMU"* | wow64:*) return 0 ;; esac
     return 1
 }
 
-# Says in one line why 32-bit programs can't run here, after a failed probe.
+# korvane_32bit_reason MODE: says in one line why the probe failed that way.
 korvane_32bit_reason() {
     local why
     why=$(printf '%s\n' "$KORVANE_PROBE_OUTPUT" | grep -v '^$' | tail -n 1)
-    echo "even Wine's WoW64 mode cannot run 32-bit programs here (${why:-the probe printed nothing})"
+    echo "$(korvane_mode_text "$1") did not run the 32-bit probe as a 32-bit program here (${why:-the probe printed nothing})"
 }
 
 # korvane_use_prefix PREFIX: the prefix the next programs run in.

@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Runs a Windows program under the Wine of the project's root (Wine 10 of
-# Debian 13, made by scripts/wine-root.sh); 32-bit programs run in its WoW64
-# mode, so no 32-bit Linux program is needed.
+# Debian 13, made by scripts/wine-root.sh).
 #
 #   scripts/wine.sh PROGRAM.exe [ARGS...]   also: wineboot, regedit, ...
 #   scripts/wine.sh wineserver [ARGS...]    the root's wineserver
 #   scripts/wine.sh --version               the root's Wine version
+#   scripts/wine.sh --mode                  how 32-bit programs would run
+#
+# 32-bit programs run one of two ways, chosen once per call:
+#   wow64     in the 64-bit Wine's WoW64 mode, inside a 64-bit process;
+#             where the machine executes 32-bit code;
+#   emulated  in the 32-bit Wine, its Linux side under qemu-i386 (the root's
+#             wrapper folder is bound over /usr/lib/wine, so that every
+#             32-bit process, children included, starts under qemu); where
+#             the machine runs no 32-bit code at all.
+# The root's tiny 32-bit probe program decides, at the cost of one exec.
+# KORVANE_WINE_MODE=wow64 or =emulated forces either way on any machine.
 #
 # The program sees the caller's environment (WINEPREFIX, WINEDEBUG, DISPLAY,
 # the tests' variables), this checkout and the prefix at the same paths, and
@@ -32,7 +42,29 @@ if [ $# -eq 0 ]; then
     exit 2
 fi
 
+mode=${KORVANE_WINE_MODE:-}
+case $mode in
+    '')
+        mode=emulated
+        "$wine_root/usr/lib/korvane/ia32-probe" 2>/dev/null && mode=wow64
+        ;;
+    wow64 | emulated) ;;
+    *)
+        echo "wine.sh: KORVANE_WINE_MODE must be wow64 or emulated, not '$mode'" >&2
+        exit 2
+        ;;
+esac
+if [ "$1" = --mode ]; then
+    echo "$mode"
+    exit 0
+fi
+
 binds=(--bind "$checkout" "$checkout")
+# Bound over a folder that exists: a mount point bwrap had to make would
+# stay in the root, and an empty /usr/lib/wine/wine would break WoW64 mode.
+if [ "$mode" = emulated ]; then
+    binds+=(--ro-bind "$wine_root/usr/lib/korvane/wine-emulated" /usr/lib/wine)
+fi
 # bind_outside PATH: makes a path outside the checkout visible (a file by
 # its folder); the checkout is already.
 bind_outside() {
