@@ -2,10 +2,13 @@
 # The test command: installs what is needed, builds every build and runs
 # every test. The Windows tests run under the Wine of the project's root
 # (scripts/wine.sh) in private prefixes, on a virtual display: the 32-bit
-# program's whole suite, then again in the Japanese locale, then the 64-bit
-# twin's suite once. Where even that Wine cannot run 32-bit programs, the
-# 32-bit program gets its static checks and the 64-bit suite runs alone.
-# The native tests include the fuzzer.
+# program's whole suite the machine's own way (WoW64 mode where it executes
+# 32-bit code, else under qemu-i386), then again in the Japanese locale,
+# always under qemu-i386, so that both ways run wherever both can; then the
+# 64-bit twin's suite once. A way that cannot run the 32-bit probe as it
+# claims fails the test command; where neither way runs 32-bit programs at
+# all, the 32-bit program gets its static checks and the 64-bit suite runs
+# alone. The native tests include the fuzzer.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -39,24 +42,57 @@ windows_tests() {
     korvane_stop_wine
 }
 
-if korvane_can_run_32bit; then
-    windows_tests build/win "$root/build/wine10-test-prefix" \
-        "32-bit program (build/win, WoW64 mode)"
-    # Once more as Japanese users run it, in the Japanese locale and a prefix
-    # of its own (a prefix takes its locale when it is made): Wine's ANSI
-    # code page is then 932, which a test checks (KORVANE_ANSI_CODE_PAGE).
-    # The static checks need no second pass.
-    (
-        export KORVANE_WINE_LOCALE=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
-        windows_tests build/win "$root/build/wine10-test-prefix-ja" \
-            "32-bit program (build/win, WoW64 mode), Japanese locale" -LE static
-        exit $status
-    ) || status=1
-else
-    echo "== 32-bit Windows tests skipped: $(korvane_32bit_reason)"
+# The probe runs in the prefix of the first pass, made ready first.
+korvane_use_prefix "$root/build/wine10-test-prefix"
+korvane_ensure_prefix || status=1
+own_mode=$(korvane_machine_mode)
+ways_that_run=0
+reasons=""
+declare -A runs reason
+for mode in "$own_mode" emulated; do
+    [ -n "${runs[$mode]:-}" ] && continue
+    if korvane_can_run_32bit "$mode"; then
+        runs[$mode]=1
+        ways_that_run=$((ways_that_run + 1))
+    else
+        runs[$mode]=0
+        reason[$mode]=$(korvane_32bit_reason "$mode")
+        reasons=${reasons:+$reasons; }${reason[$mode]}
+    fi
+done
+korvane_stop_wine
+
+if [ "$ways_that_run" -eq 0 ]; then
+    echo "== 32-bit Windows tests skipped: neither way runs 32-bit programs here: $reasons"
     # The program users get is still checked without running it: its
     # imports, that it builds the same elsewhere, and its archive.
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
+else
+    # A way that fails here while the other runs is broken, not missing.
+    if [ "${runs[$own_mode]}" = 1 ]; then
+        KORVANE_WINE_MODE=$own_mode windows_tests build/win "$root/build/wine10-test-prefix" \
+            "32-bit program (build/win, $(korvane_mode_text "$own_mode"))"
+    else
+        echo "== FAILED: ${reason[$own_mode]}"
+        status=1
+    fi
+    # Once more as Japanese users run it, in the Japanese locale and a prefix
+    # of its own (a prefix takes its locale when it is made): Wine's ANSI
+    # code page is then 932, which a test checks (KORVANE_ANSI_CODE_PAGE).
+    # Always under qemu-i386, so that way runs wherever the tests run. The
+    # static checks need no second pass.
+    if [ "${runs[emulated]}" = 1 ]; then
+        (
+            export KORVANE_WINE_MODE=emulated
+            export KORVANE_WINE_LOCALE=ja_JP.UTF-8 KORVANE_ANSI_CODE_PAGE=932
+            windows_tests build/win "$root/build/wine10-test-prefix-ja" \
+                "32-bit program (build/win, $(korvane_mode_text emulated)), Japanese locale" -LE static
+            exit $status
+        ) || status=1
+    else
+        echo "== FAILED: ${reason[emulated]}"
+        status=1
+    fi
 fi
 windows_tests build/win64 "$root/build/wine10-test-prefix" "64-bit twin (build/win64)"
 
