@@ -4,8 +4,10 @@
 #   scripts/bench.sh unwrap convert   some of: unwrap convert drop run
 # unwrap runs natively; convert, drop and run are Windows programs run under
 # the Wine of the project's root (scripts/wine.sh) in the tests' prefix, on a
-# virtual display: the 32-bit program users get, in Wine's WoW64 mode, or
-# the 64-bit build where even that cannot run 32-bit programs.
+# virtual display: the 32-bit program users get, in Wine's WoW64 mode. Where
+# the machine runs no 32-bit code, the 32-bit program would run under
+# qemu-i386, and timings taken there measure the emulator: the 64-bit build
+# runs instead, natively, and the first line says so.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,14 +25,20 @@ unset DISPLAY
 korvane_ensure_display
 trap korvane_stop_display EXIT
 korvane_use_prefix "$root/build/wine10-test-prefix"
-if korvane_can_run_32bit; then
+korvane_ensure_prefix
+mode=$(korvane_machine_mode)
+if [ "$mode" = wow64 ] && korvane_can_run_32bit wow64; then
     build=$root/build/win
     echo "Windows benchmarks: 32-bit build under $(korvane_wine_version), WoW64 mode"
 else
     build=$root/build/win64
-    echo "Windows benchmarks: 64-bit build under $(korvane_wine_version): $(korvane_32bit_reason)"
+    if [ "$mode" = wow64 ]; then
+        why=$(korvane_32bit_reason wow64)
+    else
+        why="this machine runs no 32-bit code, and under qemu-i386 the timings would measure the emulator"
+    fi
+    echo "Windows benchmarks: 64-bit build, natively, under $(korvane_wine_version): $why"
 fi
-korvane_ensure_prefix
 
 theme_key='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
 set_theme() { # 0 or 1

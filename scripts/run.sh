@@ -3,8 +3,9 @@
 # one (it runs until you close it), else on a virtual display. Either way a
 # screenshot of the window is saved to screenshots/korvane.png (or to the
 # path given as the first argument). It starts the 32-bit program users get
-# under the Wine of the project's root (scripts/wine.sh; WoW64 mode), and
-# says which Wine.
+# under the Wine of the project's root (scripts/wine.sh): in Wine's WoW64
+# mode where the machine executes 32-bit code, else as the 32-bit Wine under
+# qemu-i386; it says which Wine and which way.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -23,7 +24,8 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 korvane_ensure_display
 korvane_use_prefix "$root/build/wine10-prefix"
-echo "starting the 32-bit program (build/win/Korvane.exe) under $(korvane_wine_version)"
+echo "starting the 32-bit program (build/win/Korvane.exe) under $(korvane_wine_version)," \
+    "$(korvane_mode_text "$(korvane_machine_mode)")"
 korvane_ensure_prefix
 
 "$KORVANE_WINE" "$root/build/win/Korvane.exe" &

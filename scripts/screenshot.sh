@@ -21,6 +21,7 @@ korvane_ensure_display
 trap korvane_stop_display EXIT
 korvane_use_prefix "$root/build/wine10-prefix"
 korvane_ensure_prefix
+echo "the 32-bit program under $(korvane_wine_version), $(korvane_mode_text "$(korvane_machine_mode)")"
 
 fifo=$(mktemp -u)
 mkfifo "$fifo"
@@ -30,7 +31,7 @@ exec 3<"$fifo"
 rm -f "$fifo"
 status=1
 if read -r -t 60 line <&3 && [[ $line == ready* ]]; then
-    window=$(xdotool search --onlyvisible --name '^Korvane$' | head -n 1)
+    window=$(xdotool search --onlyvisible --name '^Korvane' | head -n 1)
     sleep 1   # let the list finish painting
     import -window "$window" "$shot"
     echo "picture of the window: $shot"
