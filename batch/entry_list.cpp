@@ -13,9 +13,9 @@
 #include <wchar.h>
 
 #include "batch/run.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/system_dlls.h"
 
 HWND MainDialog;
 WNDPROC PreviousListBoxProc;

@@ -14,9 +14,9 @@
 
 #include "batch/entry_list.h"
 #include "core/convert.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/system_dlls.h"
 
 RunFlags RunState;
 

@@ -15,11 +15,11 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 endif()
 
 set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
-set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp
-                ui/system_dlls.cpp)
+set(APP_SOURCES settings/settings.cpp platform/system_dlls.cpp batch/entry_list.cpp batch/run.cpp
+                ui/dialog.cpp)
 # shell32 and shlwapi are loaded at run time from the system folder
-# (ui/system_dlls.cpp): an imported DLL would be looked for in the program's
-# folder first.
+# (platform/system_dlls.cpp): an imported DLL would be looked for in the
+# program's folder first.
 set(APP_LIBS user32 kernel32)
 
 add_library(korvane_core STATIC ${CORE_SOURCES})
