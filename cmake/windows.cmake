@@ -116,7 +116,8 @@ korvane_wine_test(planted_dll_test tests/dialog_driver.cpp tests/test_files.cpp
 add_dependencies(planted_dll_test Korvane marker_dll)
 target_link_libraries(planted_dll_test korvane_app gtest)
 
-# A directory link that loops back on itself, for the folder search.
+# Directory links back up the tree and across to another folder, for the
+# folder search.
 add_test(NAME make_link_loop
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_link_loop.sh ${CMAKE_BINARY_DIR}/link-loop)
 set_tests_properties(make_link_loop PROPERTIES FIXTURES_SETUP korvane_link_loop)
