@@ -7,6 +7,10 @@
  * handling on one thread without locks. The user interface thread never waits
  * for the conversion thread; closing during a run goes through closeRequested
  * and a posted WM_CLOSE once the run has ended.
+ *
+ * A run over thousands of files is followed in the list: as the status
+ * messages arrive, the list scrolls along with the entry being checked,
+ * unless the user has scrolled away from it.
  */
 #include "run.h"
 
@@ -93,16 +97,16 @@ void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer)
     FetchEntry(GetDlgItem(dialog, IDC_ENTRY_LIST), index, buffer);
 }
 
-void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
+/* Returns 1 when the entry now ends with the status's suffix. */
+static int RewriteEntry(HWND list, WPARAM index, int status)
 {
     wchar_t text[PATH_BUFFER_UNITS];
-    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
     if (!FetchEntry(list, index, text))
-        return;
+        return 0;
     CutAtLineFeed(text);
-    const wchar_t *suffix = StatusSuffix((int)status);
+    const wchar_t *suffix = StatusSuffix(status);
     if (wcslen(text) + wcslen(suffix) >= PATH_BUFFER_UNITS)
-        return;
+        return 0;
     wcscat(text, suffix);
     /* Replaced in place: the entry keeps its position. The list is not
      * drawn between the two steps; only the entry's own line is drawn anew. */
@@ -113,6 +117,45 @@ void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
     RECT line;
     if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) != LB_ERR)
         InvalidateRect(list, &line, TRUE);
+    return 1;
+}
+
+/* The list follows the run while the user watches it: when the entry about
+ * to be checked is not shown but the one before it is, the list scrolls
+ * just far enough to show it. A user who scrolled away to read earlier
+ * results is left alone, and the list picks the run up again once they
+ * scroll back to it. Shown means wholly inside the list's client area, so a
+ * line cut at the bottom counts as not shown. The first entry has nothing
+ * before it to have scrolled away from. Selection and caret stay as they
+ * are. One item rectangle tells both: the entry above lies one line higher. */
+static void FollowRun(HWND list, WPARAM index)
+{
+    RECT client, line;
+    if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) == LB_ERR)
+        return;
+    if (!GetClientRect(list, &client))
+        return;
+    int height = line.bottom - line.top;
+    if (height <= 0 || (line.top >= client.top && line.bottom <= client.bottom))
+        return;
+    int previousShown = line.top - height >= client.top && line.top <= client.bottom;
+    if (index > 0 && !previousShown)
+        return;
+    int wholeLines = (client.bottom - client.top) / height;
+    /* Above the view it becomes the first line, below it the last whole one. */
+    WPARAM top = index;
+    if (line.top >= client.top && wholeLines > 1 && index >= (WPARAM)(wholeLines - 1))
+        top = index - (WPARAM)(wholeLines - 1);
+    SendMessageW(list, LB_SETTOPINDEX, top, 0);
+}
+
+void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
+{
+    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
+    if (!RewriteEntry(list, index, (int)status))
+        return;
+    if (status == STATUS_CHECKING)
+        FollowRun(list, index);
 }
 
 void FinishRun(HWND dialog)

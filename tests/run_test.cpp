@@ -2,7 +2,7 @@
  * run_test.cpp: the conversion run end to end, through the real dialog on a
  * thread of its own and real files: one status per entry, stopping, the
  * keep-times option taken at the start, the list frozen while a run goes on,
- * and closing the window during a run.
+ * closing the window during a run, and the list following a long run.
  *
  * The cases that act during a run give it large files to chew on and check
  * afterwards that their actions really fell while the run was still at work
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
 #include "tests/dialog_driver.h"
@@ -110,10 +111,34 @@ static bool BigIsUntouched(const std::wstring &path, uint32_t mib)
 static const int kSeriesFiles = 12;
 static const uint32_t kSeriesMiB = 32;
 
+/* One entry alone: polled while a run goes on, so it asks the list for no
+ * more than it needs. */
 static std::wstring EntryText(HWND dialog, int index)
 {
-    std::vector<std::wstring> texts = EntryTexts(dialog);
-    return index < (int)texts.size() ? texts[index] : std::wstring();
+    HWND list = EntryListOf(dialog);
+    int length = (int)SendMessageW(list, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR)
+        return std::wstring();
+    /* A run may replace the entry with its longer status text meanwhile. */
+    std::wstring text(std::max(length + 1, PATH_BUFFER_UNITS), L'\0');
+    if (SendMessageW(list, LB_GETTEXT, index, (LPARAM)&text[0]) == LB_ERR)
+        return std::wstring();
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+static int TopIndex(HWND list)
+{
+    return (int)SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+}
+
+/* How many entries the list shows whole at a time. */
+static int WholeLines(HWND list)
+{
+    RECT client;
+    GetClientRect(list, &client);
+    int height = (int)SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    return height > 0 ? (client.bottom - client.top) / height : 0;
 }
 
 static bool IsBeingChecked(HWND dialog, int index)
@@ -550,6 +575,47 @@ TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
     PressListKey(dialog, VK_DELETE, false);
     EXPECT_EQ((std::vector<std::wstring>{small + kConverted, small + kNotNeeded, late}),
               EntryTexts(dialog));
+}
+
+/* A long run, as a folder of a few thousand songs makes. The list keeps the
+ * entry being checked in view; a user who scrolls away is left alone until
+ * they scroll back to the run. The run waits on big files for the checks. */
+TEST_F(RunTest, ALongRunIsFollowedInTheList)
+{
+    HWND list = EntryListOf(dialog);
+    const int lines = WholeLines(list);
+    ASSERT_GT(lines, 2);
+    const int gone = 1000, count = gone + 3;
+    const int first = 2 * lines, second = first + gone / 2, last = count - 1;
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < count; i++) {
+        bool big = i == first || i == second || i == last;
+        paths.push_back(Path((big ? L"big-" : L"gone-") + std::to_wstring(i) + L".wav"));
+        if (big) {
+            ASSERT_TRUE(WriteBigWave(paths.back()));
+        }
+    }
+    AddEntries(dialog, paths);
+
+    ClickButton(dialog, IDOK);
+    /* Followed from the top: the entry in hand is the last one shown whole. */
+    ASSERT_TRUE(WaitChecking(dialog, first));
+    EXPECT_EQ(first - lines + 1, TopIndex(list));
+    SendMessageW(list, LB_SETTOPINDEX, 0, 0);
+    ASSERT_TRUE(IsBeingChecked(dialog, first)) << "the file was done before the scroll";
+
+    /* Scrolled away to the top, the user is left there. */
+    ASSERT_TRUE(WaitChecking(dialog, second));
+    EXPECT_EQ(0, TopIndex(list));
+    /* Scrolled back to where the run is, the list follows it again. */
+    SendMessageW(list, LB_SETTOPINDEX, second - lines + 2, 0);
+    ASSERT_TRUE(IsBeingChecked(dialog, second)) << "the file was done before the scroll";
+
+    ASSERT_TRUE(WaitChecking(dialog, last));
+    EXPECT_EQ(last - lines + 1, TopIndex(list));
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(last - lines + 1, TopIndex(list));
+    EXPECT_TRUE(SelectedIndices(dialog).empty());
 }
 
 TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)
