@@ -183,6 +183,7 @@ void AddDroppedItems(HDROP drop)
     HWND list = GetDlgItem(MainDialog, IDC_ENTRY_LIST);
     /* One record of searched folders for the whole drop. */
     FolderSearch search = {list, NULL, 0, 0};
+    LRESULT entriesBefore = SendMessageW(list, LB_GETCOUNT, 0, 0);
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
     /* Redrawing the list and its scroll bars after every entry makes a large
      * folder take minutes; it is drawn once when the drop is done. */
@@ -203,15 +204,22 @@ void AddDroppedItems(HDROP drop)
     free(search.searched);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, NULL, TRUE);
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) != entriesBefore)
+        ShowPlainTitle(MainDialog);
 }
 
 static void DeleteSelectedEntries(HWND list)
 {
     int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    int deleted = 0;
     for (int i = count - 1; i >= 0; i--) {
-        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0)
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0) {
             SendMessageW(list, LB_DELETESTRING, i, 0);
+            deleted = 1;
+        }
     }
+    if (deleted)
+        ShowPlainTitle(MainDialog);
 }
 
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
