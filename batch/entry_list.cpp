@@ -7,15 +7,24 @@
  * begin with "." are passed over in a search. A path that would not fit in
  * MAX_PATH is skipped whole and never searched in a cut form: a cut pattern
  * can name the same folder again, and the search would not end.
+ *
+ * Links and junctions to folders are followed like folders, so a link to
+ * another music folder is searched too. A link back up the tree would make
+ * the search go round until the paths no longer fit, and two of them double
+ * the work at every level; so within one drop each folder is searched at
+ * most once, recognised by its volume and file index whatever path led to
+ * it.
  */
 #include "entry_list.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "batch/run.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/system_dlls.h"
 
 HWND MainDialog;
 WNDPROC PreviousListBoxProc;
@@ -39,9 +48,93 @@ static int HasMp3Extension(const wchar_t *name)
     return dot != NULL && _wcsicmp(dot, L".mp3") == 0;
 }
 
-static void SearchFolder(HWND list, const wchar_t *folder);
+/* A folder as the file system knows it, whichever path leads to it. */
+struct FolderIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
 
-static void AddFoundItem(HWND list, const wchar_t *folder, const WIN32_FIND_DATAW *found)
+/* One drop's search: the list it fills and the folders it has searched, in
+ * a heap array that grows as needed and is released when the drop is done. */
+struct FolderSearch {
+    HWND list;
+    FolderIdentity *searched;
+    size_t count;
+    size_t capacity;
+};
+
+/* Opened for its attributes alone, sharing everything: the search must not
+ * get in the way of anybody else using the folder. */
+static int ReadFolderIdentity(const wchar_t *folder, FolderIdentity *identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    int known = 0;
+    HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (GetFileInformationByHandle(handle, &info)) {
+            identity->volume = info.dwVolumeSerialNumber;
+            identity->indexHigh = info.nFileIndexHigh;
+            identity->indexLow = info.nFileIndexLow;
+            known = 1;
+        }
+        CloseHandle(handle);
+    }
+    return known;
+}
+
+static int WasSearched(const FolderSearch *search, const FolderIdentity *identity)
+{
+    for (size_t i = 0; i < search->count; i++) {
+        const FolderIdentity *seen = &search->searched[i];
+        if (seen->volume == identity->volume && seen->indexHigh == identity->indexHigh &&
+            seen->indexLow == identity->indexLow)
+            return 1;
+    }
+    return 0;
+}
+
+/* Returns 0 when there is no room for one more: the folder then goes
+ * unremembered, and is searched again should the search meet it again. */
+static int MakeRoomForOneMore(FolderSearch *search)
+{
+    if (search->count < search->capacity)
+        return 1;
+    /* Doubled each time; the byte count must not wrap around. */
+    if (search->capacity > (size_t)-1 / 2 / sizeof(FolderIdentity))
+        return 0;
+    size_t capacity = search->capacity == 0 ? 64 : search->capacity * 2;
+    FolderIdentity *grown = (FolderIdentity *)malloc(capacity * sizeof(FolderIdentity));
+    if (grown == NULL)
+        return 0;
+    if (search->count > 0)
+        memcpy(grown, search->searched, search->count * sizeof(FolderIdentity));
+    free(search->searched);
+    search->searched = grown;
+    search->capacity = capacity;
+    return 1;
+}
+
+/* Records the folder as searched in this drop; returns 0 when it was
+ * already. A folder whose identity can't be read is searched all the same:
+ * better a file listed twice than a folder left out. */
+static int RecordFirstVisit(FolderSearch *search, const wchar_t *folder)
+{
+    FolderIdentity identity;
+    if (!ReadFolderIdentity(folder, &identity))
+        return 1;
+    if (WasSearched(search, &identity))
+        return 0;
+    if (MakeRoomForOneMore(search))
+        search->searched[search->count++] = identity;
+    return 1;
+}
+
+static void SearchFolder(FolderSearch *search, const wchar_t *folder);
+
+static void AddFoundItem(FolderSearch *search, const wchar_t *folder, const WIN32_FIND_DATAW *found)
 {
     wchar_t path[MAX_PATH];
     if (found->cFileName[0] == L'.')
@@ -51,39 +144,46 @@ static void AddFoundItem(HWND list, const wchar_t *folder, const WIN32_FIND_DATA
     /* Only the attribute decides: links and junctions to folders are folders. */
     if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (Settings.includeSubDirectory)
-            SearchFolder(list, path);
+            SearchFolder(search, path);
         return;
     }
     if (Settings.filterExtension && !HasMp3Extension(found->cFileName))
         return;
-    AddEntry(list, path);
+    AddEntry(search->list, path);
 }
 
-static void SearchFolder(HWND list, const wchar_t *folder)
+static void SearchFolder(FolderSearch *search, const wchar_t *folder)
 {
     wchar_t pattern[MAX_PATH];
     WIN32_FIND_DATAW found;
     /* The separator goes in even after a drive root's own backslash. */
     if (!ComposePath(pattern, MAX_PATH, folder, L"*"))
         return;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (!RecordFirstVisit(search, folder))
+        return;
+    HANDLE items = FindFirstFileW(pattern, &found);
+    if (items == INVALID_HANDLE_VALUE)
         return;
     do {
-        AddFoundItem(list, folder, &found);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+        AddFoundItem(search, folder, &found);
+    } while (FindNextFileW(items, &found));
+    FindClose(items);
 }
 
 void AddFolder(const wchar_t *folder)
 {
-    SearchFolder(GetDlgItem(MainDialog, IDC_ENTRY_LIST), folder);
+    FolderSearch search = {GetDlgItem(MainDialog, IDC_ENTRY_LIST), NULL, 0, 0};
+    SearchFolder(&search, folder);
+    free(search.searched);
 }
 
 void AddDroppedItems(HDROP drop)
 {
     wchar_t name[PATH_BUFFER_UNITS] = {0};
     HWND list = GetDlgItem(MainDialog, IDC_ENTRY_LIST);
+    /* One record of searched folders for the whole drop. */
+    FolderSearch search = {list, NULL, 0, 0};
+    LRESULT entriesBefore = SendMessageW(list, LB_GETCOUNT, 0, 0);
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
     /* Redrawing the list and its scroll bars after every entry makes a large
      * folder take minutes; it is drawn once when the drop is done. */
@@ -97,21 +197,29 @@ void AddDroppedItems(HDROP drop)
         if (DragQueryFileW(drop, i, name, MAX_PATH) != length)
             continue;
         if (PathIsDirectoryW(name))
-            SearchFolder(list, name);
+            SearchFolder(&search, name);
         else
             AddEntry(list, name);
     }
+    free(search.searched);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, NULL, TRUE);
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) != entriesBefore)
+        ShowPlainTitle(MainDialog);
 }
 
 static void DeleteSelectedEntries(HWND list)
 {
     int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    int deleted = 0;
     for (int i = count - 1; i >= 0; i--) {
-        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0)
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) > 0) {
             SendMessageW(list, LB_DELETESTRING, i, 0);
+            deleted = 1;
+        }
     }
+    if (deleted)
+        ShowPlainTitle(MainDialog);
 }
 
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)

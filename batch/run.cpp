@@ -7,21 +7,48 @@
  * handling on one thread without locks. The user interface thread never waits
  * for the conversion thread; closing during a run goes through closeRequested
  * and a posted WM_CLOSE once the run has ended.
+ *
+ * A run over thousands of files is watched in two places, both kept up on
+ * the user interface thread as the status messages arrive: the list scrolls
+ * along with the entry being checked (unless the user has scrolled away from
+ * it), and the title bar counts the entries and, once the run has ended,
+ * sums up their outcomes until the list changes.
  */
 #include "run.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include "batch/entry_list.h"
 #include "core/convert.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/system_dlls.h"
 
 RunFlags RunState;
 
+/* What the title bar tells of the current or last run. Touched only on the
+ * user interface thread, like RunState. */
+struct RunTally {
+    int entries; /* the list cannot change during a run */
+    int converted;
+    int notNeeded;
+    int failed;
+    DWORD titleShownAt; /* GetTickCount() when the count was last shown */
+};
+static RunTally Tally;
+
 static const wchar_t kStartText[] = L"変換開始";
 static const wchar_t kStopText[] = L"変換中止";
+static const wchar_t kProgramTitle[] = L"Korvane";
+
+/* Redrawing the title on every entry would cost more than a small file's
+ * conversion; ten times a second is as often as anybody reads it. */
+static const DWORD kTitleIntervalMs = 100;
+/* A title of this size holds the summary with the largest counts. */
+#define TITLE_UNITS 128
+/* An int with its thousands separators: 2,147,483,647 and the terminator. */
+#define COUNT_UNITS 16
 
 static void CutAtLineFeed(wchar_t *text)
 {
@@ -59,6 +86,9 @@ void StartOrStopRun(HWND dialog)
     }
     RunState.busy = 1;
     RunState.stopRequested = 0;
+    memset(&Tally, 0, sizeof(Tally));
+    Tally.entries = (int)SendDlgItemMessageW(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0);
+    ShowPlainTitle(dialog);
     DragAcceptFiles(dialog, FALSE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStopText);
     /* keepTimes is taken now and holds for the whole run. */
@@ -93,16 +123,16 @@ void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer)
     FetchEntry(GetDlgItem(dialog, IDC_ENTRY_LIST), index, buffer);
 }
 
-void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
+/* Returns 1 when the entry now ends with the status's suffix. */
+static int RewriteEntry(HWND list, WPARAM index, int status)
 {
     wchar_t text[PATH_BUFFER_UNITS];
-    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
     if (!FetchEntry(list, index, text))
-        return;
+        return 0;
     CutAtLineFeed(text);
-    const wchar_t *suffix = StatusSuffix((int)status);
+    const wchar_t *suffix = StatusSuffix(status);
     if (wcslen(text) + wcslen(suffix) >= PATH_BUFFER_UNITS)
-        return;
+        return 0;
     wcscat(text, suffix);
     /* Replaced in place: the entry keeps its position. The list is not
      * drawn between the two steps; only the entry's own line is drawn anew. */
@@ -113,6 +143,116 @@ void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
     RECT line;
     if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) != LB_ERR)
         InvalidateRect(list, &line, TRUE);
+    return 1;
+}
+
+/* The list follows the run while the user watches it: when the entry about
+ * to be checked is not shown but the one before it is, the list scrolls
+ * just far enough to show it. A user who scrolled away to read earlier
+ * results is left alone, and the list picks the run up again once they
+ * scroll back to it. Shown means wholly inside the list's client area, so a
+ * line cut at the bottom counts as not shown. The first entry has nothing
+ * before it to have scrolled away from. Selection and caret stay as they
+ * are. One item rectangle tells both: the entry above lies one line higher. */
+static void FollowRun(HWND list, WPARAM index)
+{
+    RECT client, line;
+    if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) == LB_ERR)
+        return;
+    if (!GetClientRect(list, &client))
+        return;
+    int height = line.bottom - line.top;
+    if (height <= 0 || (line.top >= client.top && line.bottom <= client.bottom))
+        return;
+    int previousShown = line.top - height >= client.top && line.top <= client.bottom;
+    if (index > 0 && !previousShown)
+        return;
+    int wholeLines = (client.bottom - client.top) / height;
+    /* Above the view it becomes the first line, below it the last whole one. */
+    WPARAM top = index;
+    if (line.top >= client.top && wholeLines > 1 && index >= (WPARAM)(wholeLines - 1))
+        top = index - (WPARAM)(wholeLines - 1);
+    SendMessageW(list, LB_SETTOPINDEX, top, 0);
+}
+
+/* Writes value with a comma between groups of three digits, as 4,980, into
+ * out of COUNT_UNITS units. Counts are never negative. */
+static void FormatCount(wchar_t *out, int value)
+{
+    wchar_t digits[COUNT_UNITS];
+    unsigned rest = value > 0 ? (unsigned)value : 0;
+    int count = 0, length = 0;
+    do {
+        digits[count++] = (wchar_t)(L'0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    while (count > 0) {
+        out[length++] = digits[--count];
+        if (count > 0 && count % 3 == 0)
+            out[length++] = L',';
+    }
+    out[length] = 0;
+}
+
+/* "Korvane - n / N" for the entry being checked. Shown at most every
+ * kTitleIntervalMs, but always for the first and the last entry, so the
+ * title never stops short of the end. */
+static void ShowProgress(HWND dialog, WPARAM index)
+{
+    wchar_t title[TITLE_UNITS], done[COUNT_UNITS], total[COUNT_UNITS];
+    DWORD now = GetTickCount();
+    int number = (int)index + 1;
+    if (index > 0 && number < Tally.entries && now - Tally.titleShownAt < kTitleIntervalMs)
+        return;
+    FormatCount(done, number);
+    FormatCount(total, Tally.entries);
+    _snwprintf(title, TITLE_UNITS, L"%s - %s / %s", kProgramTitle, done, total);
+    title[TITLE_UNITS - 1] = 0;
+    SetWindowTextW(dialog, title);
+    Tally.titleShownAt = now;
+}
+
+static void CountOutcome(int status)
+{
+    if (status == STATUS_CONVERTED)
+        Tally.converted++;
+    else if (status == STATUS_NOT_NEEDED)
+        Tally.notNeeded++;
+    else
+        Tally.failed++;
+}
+
+/* "完了" (done) when every entry got its outcome, else "中止" (stopped),
+ * with the counts so far. */
+static void ShowSummary(HWND dialog)
+{
+    wchar_t title[TITLE_UNITS], converted[COUNT_UNITS], notNeeded[COUNT_UNITS], failed[COUNT_UNITS];
+    int outcomes = Tally.converted + Tally.notNeeded + Tally.failed;
+    FormatCount(converted, Tally.converted);
+    FormatCount(notNeeded, Tally.notNeeded);
+    FormatCount(failed, Tally.failed);
+    _snwprintf(title, TITLE_UNITS, L"%s - %s: 変換 %s 件 / 不要 %s 件 / 失敗 %s 件", kProgramTitle,
+               outcomes == Tally.entries ? L"完了" : L"中止", converted, notNeeded, failed);
+    title[TITLE_UNITS - 1] = 0;
+    SetWindowTextW(dialog, title);
+}
+
+void ShowPlainTitle(HWND dialog)
+{
+    SetWindowTextW(dialog, kProgramTitle);
+}
+
+void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
+{
+    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
+    if (!RewriteEntry(list, index, (int)status))
+        return;
+    if (status == STATUS_CHECKING) {
+        FollowRun(list, index);
+        ShowProgress(dialog, index);
+    } else {
+        CountOutcome((int)status);
+    }
 }
 
 void FinishRun(HWND dialog)
@@ -120,6 +260,7 @@ void FinishRun(HWND dialog)
     RunState.busy = 0;
     DragAcceptFiles(dialog, TRUE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStartText);
+    ShowSummary(dialog);
     if (RunState.closeRequested)
         PostMessageW(dialog, WM_CLOSE, 0, 0);
 }

@@ -36,4 +36,7 @@ void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);
 void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status);
 void FinishRun(HWND dialog);
 
+/* The list changed: the title no longer sums up the last run over it. */
+void ShowPlainTitle(HWND dialog);
+
 #endif

@@ -15,11 +15,11 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
 endif()
 
 set(CORE_SOURCES core/unwrap.cpp core/convert.cpp)
-set(APP_SOURCES settings/settings.cpp batch/entry_list.cpp batch/run.cpp ui/dialog.cpp
-                ui/system_dlls.cpp)
+set(APP_SOURCES settings/settings.cpp platform/system_dlls.cpp batch/entry_list.cpp batch/run.cpp
+                ui/dialog.cpp)
 # shell32 and shlwapi are loaded at run time from the system folder
-# (ui/system_dlls.cpp): an imported DLL would be looked for in the program's
-# folder first.
+# (platform/system_dlls.cpp): an imported DLL would be looked for in the
+# program's folder first.
 set(APP_LIBS user32 kernel32)
 
 add_library(korvane_core STATIC ${CORE_SOURCES})
@@ -116,7 +116,8 @@ korvane_wine_test(planted_dll_test tests/dialog_driver.cpp tests/test_files.cpp
 add_dependencies(planted_dll_test Korvane marker_dll)
 target_link_libraries(planted_dll_test korvane_app gtest)
 
-# A directory link that loops back on itself, for the folder search.
+# Directory links back up the tree and across to another folder, for the
+# folder search.
 add_test(NAME make_link_loop
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/make_link_loop.sh ${CMAKE_BINARY_DIR}/link-loop)
 set_tests_properties(make_link_loop PROPERTIES FIXTURES_SETUP korvane_link_loop)

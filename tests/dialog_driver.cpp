@@ -7,9 +7,9 @@
 
 #include "batch/entry_list.h"
 #include "batch/run.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
-#include "ui/system_dlls.h"
 
 static HANDLE g_dialogThread;
 static DWORD g_dialogThreadId;

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "tests/dialog_driver.h"
 #include "tests/test_files.h"
-#include "ui/system_dlls.h"
 
 namespace
 {

@@ -2,7 +2,8 @@
  * run_test.cpp: the conversion run end to end, through the real dialog on a
  * thread of its own and real files: one status per entry, stopping, the
  * keep-times option taken at the start, the list frozen while a run goes on,
- * and closing the window during a run.
+ * closing the window during a run, and what the list and the title bar show
+ * of a long run.
  *
  * The cases that act during a run give it large files to chew on and check
  * afterwards that their actions really fell while the run was still at work
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/entry_list.h"
 #include "batch/run.h"
 #include "res/resource.h"
 #include "tests/dialog_driver.h"
@@ -27,6 +29,7 @@ static const std::wstring kBadFormat = L"\n > 破損したファイルまたは�
 static const std::wstring kStartText = L"変換開始";
 static const std::wstring kStopText = L"変換中止";
 static const wchar_t kQuestion[] = L"ファイルの変換中ですが、中止して終了しますか？";
+static const std::wstring kTitle = L"Korvane";
 
 /* Large enough that converting it takes a good fraction of a second. */
 static const uint32_t kBigMiB = 160;
@@ -110,10 +113,41 @@ static bool BigIsUntouched(const std::wstring &path, uint32_t mib)
 static const int kSeriesFiles = 12;
 static const uint32_t kSeriesMiB = 32;
 
+/* One entry alone: polled while a run goes on, so it asks the list for no
+ * more than it needs. */
 static std::wstring EntryText(HWND dialog, int index)
 {
-    std::vector<std::wstring> texts = EntryTexts(dialog);
-    return index < (int)texts.size() ? texts[index] : std::wstring();
+    HWND list = EntryListOf(dialog);
+    int length = (int)SendMessageW(list, LB_GETTEXTLEN, index, 0);
+    if (length == LB_ERR)
+        return std::wstring();
+    /* A run may replace the entry with its longer status text meanwhile. */
+    std::wstring text(std::max(length + 1, PATH_BUFFER_UNITS), L'\0');
+    if (SendMessageW(list, LB_GETTEXT, index, (LPARAM)&text[0]) == LB_ERR)
+        return std::wstring();
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+static std::wstring Title(HWND dialog)
+{
+    wchar_t title[256] = {0};
+    GetWindowTextW(dialog, title, 256);
+    return title;
+}
+
+static int TopIndex(HWND list)
+{
+    return (int)SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+}
+
+/* How many entries the list shows whole at a time. */
+static int WholeLines(HWND list)
+{
+    RECT client;
+    GetClientRect(list, &client);
+    int height = (int)SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    return height > 0 ? (client.bottom - client.top) / height : 0;
 }
 
 static bool IsBeingChecked(HWND dialog, int index)
@@ -269,6 +303,7 @@ TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
     ClickButton(dialog, IDOK);
     ASSERT_TRUE(WaitIdle(dialog, 5000));
     EXPECT_TRUE(AcceptsDrops(dialog));
+    EXPECT_EQ(L"Korvane - 完了: 変換 0 件 / 不要 0 件 / 失敗 0 件", Title(dialog));
 
     Bytes tag = Id3Tag(100), tagged = Audio(999, 1), rmp3 = Audio(4000, 2);
     Bytes japanese = Audio(2048, 3), heldAudio = Audio(500, 4);
@@ -295,6 +330,8 @@ TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
     ASSERT_TRUE(DropPaths(dialog, {taggedPath, rmp3Path, plainPath, damagedPath}));
+    /* The list has changed: the title no longer sums up the last run. */
+    EXPECT_EQ(kTitle, Title(dialog));
     /* The second entry for the tagged file carries the suffix of an earlier run. */
     AddEntries(dialog, {missingPath, heldPath, taggedPath + kOpenFailed});
     ASSERT_TRUE(DropPaths(dialog, {japanesePath}));
@@ -314,6 +351,7 @@ TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
     EXPECT_EQ(WrappedWave(heldAudio), ReadBytes(heldPath));
     EXPECT_FALSE(FileExists(missingPath));
     EXPECT_TRUE(AcceptsDrops(dialog));
+    EXPECT_EQ(L"Korvane - 完了: 変換 3 件 / 不要 2 件 / 失敗 3 件", Title(dialog));
 
     /* Run again over the same list, the held file released meanwhile. */
     CloseHandle(held);
@@ -322,6 +360,8 @@ TEST_F(RunTest, MixedListGetsOneStatusPerEntryAndASecondRunFindsNothingToFix)
     EXPECT_EQ(WithSuffixes(paths, {kNotNeeded, kNotNeeded, kNotNeeded, kBadFormat, kOpenFailed,
                                    kConverted, kNotNeeded, kNotNeeded}),
               EntryTexts(dialog));
+    /* Counted afresh, not added to the first run's counts. */
+    EXPECT_EQ(L"Korvane - 完了: 変換 1 件 / 不要 5 件 / 失敗 2 件", Title(dialog));
     EXPECT_EQ(Join({tag, Zeros(3), tagged}), ReadBytes(taggedPath));
     EXPECT_EQ(rmp3, ReadBytes(rmp3Path));
     EXPECT_EQ(heldAudio, ReadBytes(heldPath));
@@ -497,6 +537,7 @@ TEST_F(RunTest, StopDuringTheThirdOfTenEntriesLeavesTheRestAsTheyWere)
     EXPECT_EQ(Audio(2001, 1), ReadBytes(paths[1]));
     EXPECT_TRUE(BigIsConverted(paths[2]));
     EXPECT_TRUE(AcceptsDrops(dialog));
+    EXPECT_EQ(L"Korvane - 中止: 変換 3 件 / 不要 0 件 / 失敗 0 件", Title(dialog));
 
     /* The next run starts again from the first entry and is not stopped. */
     ClickButton(dialog, IDOK);
@@ -505,6 +546,9 @@ TEST_F(RunTest, StopDuringTheThirdOfTenEntriesLeavesTheRestAsTheyWere)
     ASSERT_EQ(10u, texts.size());
     for (int i = 0; i < 10; i++)
         EXPECT_EQ(paths[i] + (i < 3 ? kNotNeeded : kConverted), texts[i]);
+    EXPECT_EQ(L"Korvane - 完了: 変換 7 件 / 不要 3 件 / 失敗 0 件", Title(dialog));
+    ASSERT_TRUE(DropPaths(dialog, {paths[0]}));
+    EXPECT_EQ(kTitle, Title(dialog));
 }
 
 TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
@@ -529,12 +573,13 @@ TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
     PressListKey(dialog, 'A', true);
     EXPECT_EQ((std::vector<int>{0, 1, 2}), SelectedIndices(dialog));
 
-    /* Sent messages are answered at once while the file converts. */
+    /* Sent messages are answered at once while the file converts. The
+     * title counts the entries. */
     wchar_t title[32] = {0};
     DWORD_PTR result = 0;
     EXPECT_NE(
         0, SendMessageTimeoutW(dialog, WM_GETTEXT, 32, (LPARAM)title, SMTO_NORMAL, 250, &result));
-    EXPECT_STREQ(L"Korvane", title);
+    EXPECT_STREQ(L"Korvane - 1 / 3", title);
     EXPECT_NE(0, SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, 250, &result));
     EXPECT_EQ(3u, result);
     bool duringFirstFile = IsBeingChecked(dialog, 0);
@@ -542,14 +587,65 @@ TEST_F(RunTest, DuringARunTheListIsFrozenAndTheWindowAnswers)
     ASSERT_TRUE(duringFirstFile) << "the big file was done before the checks";
     EXPECT_EQ(WithSuffixes({big, small, small}, {kConverted, kConverted, kNotNeeded}),
               EntryTexts(dialog));
+    EXPECT_EQ(L"Korvane - 完了: 変換 2 件 / 不要 1 件 / 失敗 0 件", Title(dialog));
 
-    /* Idle again: drops and Delete work. */
-    EXPECT_TRUE(DropPaths(dialog, {late}));
-    EXPECT_EQ(4, (int)SendMessageW(list, LB_GETCOUNT, 0, 0));
+    /* Idle again: Delete and drops work. Deleting changes the list, so the
+     * title no longer sums up the run. */
     SendMessageW(list, LB_SETSEL, TRUE, 0);
     PressListKey(dialog, VK_DELETE, false);
+    EXPECT_EQ(2, (int)SendMessageW(list, LB_GETCOUNT, 0, 0));
+    EXPECT_EQ(kTitle, Title(dialog));
+    EXPECT_TRUE(DropPaths(dialog, {late}));
     EXPECT_EQ((std::vector<std::wstring>{small + kConverted, small + kNotNeeded, late}),
               EntryTexts(dialog));
+}
+
+/* A long run, as a folder of a few thousand songs makes. The list keeps the
+ * entry being checked in view; a user who scrolls away is left alone until
+ * they scroll back to the run. The title counts the entries and at the end
+ * sums up the outcomes. The run waits on three big files for the checks. */
+TEST_F(RunTest, ALongRunIsFollowedInTheListAndCountedInTheTitle)
+{
+    HWND list = EntryListOf(dialog);
+    const int lines = WholeLines(list);
+    ASSERT_GT(lines, 2);
+    const int gone = 1000, count = gone + 3;
+    const int first = 2 * lines, second = first + gone / 2, last = count - 1;
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < count; i++) {
+        bool big = i == first || i == second || i == last;
+        paths.push_back(Path((big ? L"big-" : L"gone-") + std::to_wstring(i) + L".wav"));
+        if (big) {
+            ASSERT_TRUE(WriteBigWave(paths.back()));
+        }
+    }
+    AddEntries(dialog, paths);
+
+    ClickButton(dialog, IDOK);
+    /* Followed from the top: the entry in hand is the last one shown whole. */
+    ASSERT_TRUE(WaitChecking(dialog, first));
+    EXPECT_EQ(first - lines + 1, TopIndex(list));
+    SendMessageW(list, LB_SETTOPINDEX, 0, 0);
+    ASSERT_TRUE(IsBeingChecked(dialog, first)) << "the file was done before the scroll";
+
+    /* Scrolled away to the top, the user is left there. */
+    ASSERT_TRUE(WaitChecking(dialog, second));
+    EXPECT_EQ(0, TopIndex(list));
+    /* Scrolled back to where the run is, the list follows it again. */
+    SendMessageW(list, LB_SETTOPINDEX, second - lines + 2, 0);
+    ASSERT_TRUE(IsBeingChecked(dialog, second)) << "the file was done before the scroll";
+
+    ASSERT_TRUE(WaitChecking(dialog, last));
+    EXPECT_EQ(last - lines + 1, TopIndex(list));
+    /* The last entry is always counted in the title. */
+    EXPECT_EQ(L"Korvane - 1,003 / 1,003", Title(dialog));
+    bool duringLastFile = IsBeingChecked(dialog, last);
+    ASSERT_TRUE(WaitIdle(dialog));
+    ASSERT_TRUE(duringLastFile) << "the run was over before the title was read";
+
+    EXPECT_EQ(L"Korvane - 完了: 変換 3 件 / 不要 0 件 / 失敗 1,000 件", Title(dialog));
+    EXPECT_EQ(last - lines + 1, TopIndex(list));
+    EXPECT_TRUE(SelectedIndices(dialog).empty());
 }
 
 TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)

@@ -10,9 +10,9 @@
 
 #include "batch/entry_list.h"
 #include "batch/run.h"
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
-#include "ui/system_dlls.h"
 
 HINSTANCE ProgramInstance;
 wchar_t ProgramDir[MAX_PATH];

@@ -4,9 +4,9 @@
  */
 #include <windows.h>
 
+#include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
-#include "ui/system_dlls.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState)
 {

@@ -6,10 +6,11 @@
  * (a download folder, say) could have left one of the same name.
  *
  * The calls keep the platform's names: after this header they lead to the
- * pointers that LoadShellFunctions fills.
+ * pointers that LoadShellFunctions fills. The batch (drops, folder search)
+ * and the dialog both call them, so they sit below both.
  */
-#ifndef KORVANE_UI_SYSTEM_DLLS_H
-#define KORVANE_UI_SYSTEM_DLLS_H
+#ifndef KORVANE_PLATFORM_SYSTEM_DLLS_H
+#define KORVANE_PLATFORM_SYSTEM_DLLS_H
 
 #include <windows.h>
 #include <shellapi.h>
