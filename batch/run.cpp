@@ -154,7 +154,7 @@ static int RewriteEntry(HWND list, WPARAM index, int status)
  * line cut at the bottom counts as not shown. The first entry has nothing
  * before it to have scrolled away from. Selection and caret stay as they
  * are. One item rectangle tells both: the entry above lies one line higher. */
-static void FollowRun(HWND list, WPARAM index)
+void FollowRun(HWND list, WPARAM index)
 {
     RECT client, line;
     if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) == LB_ERR)
@@ -199,14 +199,12 @@ static void FormatCount(wchar_t *out, int value)
  * title never stops short of the end. */
 static void ShowProgress(HWND dialog, WPARAM index)
 {
-    wchar_t title[TITLE_UNITS], done[COUNT_UNITS], total[COUNT_UNITS];
+    wchar_t title[TITLE_UNITS];
     DWORD now = GetTickCount();
     int number = (int)index + 1;
     if (index > 0 && number < Tally.entries && now - Tally.titleShownAt < kTitleIntervalMs)
         return;
-    FormatCount(done, number);
-    FormatCount(total, Tally.entries);
-    _snwprintf(title, TITLE_UNITS, L"%s - %s / %s", kProgramTitle, done, total);
+    _snwprintf(title, TITLE_UNITS, L"%s - %d / %d", kProgramTitle, number, Tally.entries);
     title[TITLE_UNITS - 1] = 0;
     SetWindowTextW(dialog, title);
     Tally.titleShownAt = now;
