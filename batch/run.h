@@ -36,6 +36,10 @@ void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);
 void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status);
 void FinishRun(HWND dialog);
 
+/* Scrolls the list to the entry about to be checked while the user follows
+ * the run (the entry before it is in view). */
+void FollowRun(HWND list, WPARAM index);
+
 /* The list changed: the title no longer sums up the last run over it. */
 void ShowPlainTitle(HWND dialog);
 
