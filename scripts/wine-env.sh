@@ -53,7 +53,7 @@ korvane_can_run_32bit() {
 korvane_32bit_reason() {
     local why
     why=$(printf '%s\n' "$KORVANE_PROBE_OUTPUT" | grep -v '^$' | tail -n 1)
-    echo "$(korvane_mode_text "$1") did not run the 32-bit probe as a 32-bit program here (${why:-the probe printed nothing})"
+    echo "the 32-bit probe did not run as a 32-bit program by way of $(korvane_mode_text "$1") here (${why:-the probe printed nothing})"
 }
 
 # korvane_use_prefix PREFIX: the prefix the next programs run in.
