@@ -35,7 +35,7 @@ else
     if [ "$mode" = wow64 ]; then
         why=$(korvane_32bit_reason wow64)
     else
-        why="this machine runs no 32-bit code, and under qemu-i386 the timings would measure the emulator"
+        why="the 32-bit program would run under qemu-i386 here, and the timings would measure the emulator"
     fi
     echo "Windows benchmarks: 64-bit build, natively, under $(korvane_wine_version): $why"
 fi
