@@ -46,24 +46,19 @@ windows_tests() {
 korvane_use_prefix "$root/build/wine10-test-prefix"
 korvane_ensure_prefix || status=1
 own_mode=$(korvane_machine_mode)
-ways_that_run=0
-reasons=""
 declare -A runs reason
 for mode in "$own_mode" emulated; do
     [ -n "${runs[$mode]:-}" ] && continue
-    if korvane_can_run_32bit "$mode"; then
-        runs[$mode]=1
-        ways_that_run=$((ways_that_run + 1))
-    else
-        runs[$mode]=0
-        reason[$mode]=$(korvane_32bit_reason "$mode")
-        reasons=${reasons:+$reasons; }${reason[$mode]}
-    fi
+    runs[$mode]=1
+    korvane_can_run_32bit "$mode" && continue
+    runs[$mode]=0
+    reason[$mode]=$(korvane_32bit_reason "$mode")
 done
 korvane_stop_wine
 
-if [ "$ways_that_run" -eq 0 ]; then
-    echo "== 32-bit Windows tests skipped: neither way runs 32-bit programs here: $reasons"
+if [ "${runs[$own_mode]}${runs[emulated]}" = 00 ]; then
+    reasons=$(printf '%s; ' "${reason[@]}")
+    echo "== 32-bit Windows tests skipped: neither way runs 32-bit programs here: ${reasons%; }"
     # The program users get is still checked without running it: its
     # imports, that it builds the same elsewhere, and its archive.
     (cd build/win && ctest --output-on-failure --no-tests=error -L static) || status=1
