@@ -696,6 +696,7 @@ TEST_F(RunTest, CloseDuringARunConfirmedEndsAfterTheCurrentFile)
     HWND box = WaitConfirmation();
     ASSERT_TRUE(box != NULL);
     CheckConfirmation(box, dialog);
+    int asked = LastReached(dialog);
     Answer(box, IDOK);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 10000));
     /* Asking the list goes through the dialog's thread, so the answer has
@@ -705,6 +706,13 @@ TEST_F(RunTest, CloseDuringARunConfirmedEndsAfterTheCurrentFile)
     int current = LastReached(dialog);
     bool enabled = IsWindowEnabled(dialog) != FALSE;
     EXPECT_EQ(0, WaitDialogEnd(kRunTimeoutMs));
+    /* Where the file in hand was done quickly, the window may be gone before
+     * it could be asked. The files then tell how far the run went. */
+    if (current < 0) {
+        while (current + 1 < kSeriesFiles && BigIsConverted(paths[current + 1], kSeriesMiB))
+            current++;
+    }
+    ASSERT_GE(current, asked) << "the run went back";
     ASSERT_LT(current, kSeriesFiles - 1) << "the run was over before the answer";
     EXPECT_FALSE(enabled);
 
