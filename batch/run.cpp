@@ -35,6 +35,9 @@ struct RunTally {
     int notNeeded;
     int failed;
     DWORD titleShownAt; /* GetTickCount() when the count was last shown */
+    int checking;       /* the number of the entry being checked, from 1 */
+    int shown;          /* the number the title shows */
+    int catchUpSet;     /* the title timer is running */
 };
 static RunTally Tally;
 
@@ -194,20 +197,40 @@ static void FormatCount(wchar_t *out, int value)
     out[length] = 0;
 }
 
-/* "Korvane - n / N" for the entry being checked. Shown at most every
- * kTitleIntervalMs, but always for the first and the last entry, so the
- * title never stops short of the end. */
-static void ShowProgress(HWND dialog, WPARAM index)
+static void WriteProgress(HWND dialog, DWORD now)
 {
     wchar_t title[TITLE_UNITS];
-    DWORD now = GetTickCount();
-    int number = (int)index + 1;
-    if (index > 0 && number < Tally.entries && now - Tally.titleShownAt < kTitleIntervalMs)
-        return;
-    _snwprintf(title, TITLE_UNITS, L"%s - %d / %d", kProgramTitle, number, Tally.entries);
+    _snwprintf(title, TITLE_UNITS, L"%s - %d / %d", kProgramTitle, Tally.checking, Tally.entries);
     title[TITLE_UNITS - 1] = 0;
     SetWindowTextW(dialog, title);
     Tally.titleShownAt = now;
+    Tally.shown = Tally.checking;
+}
+
+/* "Korvane - n / N" for the entry being checked. Shown at most every
+ * kTitleIntervalMs, but always for the first and the last entry, so the
+ * title never stops short of the end. A number held back is shown by the
+ * title timer once the interval is over: without it, a long file following
+ * quick ones would be checked under the number of an earlier entry. */
+static void ShowProgress(HWND dialog, WPARAM index)
+{
+    DWORD now = GetTickCount();
+    DWORD since = now - Tally.titleShownAt;
+    Tally.checking = (int)index + 1;
+    if (index == 0 || Tally.checking >= Tally.entries || since >= kTitleIntervalMs) {
+        WriteProgress(dialog, now);
+        return;
+    }
+    if (!Tally.catchUpSet)
+        Tally.catchUpSet = SetTimer(dialog, RUN_TITLE_TIMER, kTitleIntervalMs - since, NULL) != 0;
+}
+
+void CatchUpProgress(HWND dialog)
+{
+    KillTimer(dialog, RUN_TITLE_TIMER);
+    Tally.catchUpSet = 0;
+    if (RunState.busy && Tally.shown != Tally.checking)
+        WriteProgress(dialog, GetTickCount());
 }
 
 static void CountOutcome(int status)
@@ -256,6 +279,8 @@ void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
 void FinishRun(HWND dialog)
 {
     RunState.busy = 0;
+    KillTimer(dialog, RUN_TITLE_TIMER);
+    Tally.catchUpSet = 0;
     DragAcceptFiles(dialog, TRUE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStartText);
     ShowSummary(dialog);

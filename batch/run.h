@@ -14,6 +14,9 @@
 #define UM_SET_STATUS (WM_APP + 4)
 #define UM_RUN_DONE   (WM_APP + 5)
 
+/* The dialog's one timer: shows a count the title held back. */
+#define RUN_TITLE_TIMER 1
+
 /* Touched only on the user interface thread. */
 struct RunFlags {
     int busy;
@@ -35,6 +38,7 @@ DWORD WINAPI ConversionThread(LPVOID keepTimes);
 void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);
 void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status);
 void FinishRun(HWND dialog);
+void CatchUpProgress(HWND dialog);
 
 /* Scrolls the list to the entry about to be checked while the user follows
  * the run (the entry before it is in view). */

@@ -156,6 +156,10 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     case UM_RUN_DONE:
         FinishRun(dialog);
         return FALSE;
+    case WM_TIMER:
+        if (wParam == RUN_TITLE_TIMER)
+            CatchUpProgress(dialog);
+        return FALSE;
     }
     return FALSE;
 }
