@@ -11,8 +11,9 @@
  * A run over thousands of files is watched in two places, both kept up on
  * the user interface thread as the status messages arrive: the list scrolls
  * along with the entry being checked (unless the user has scrolled away from
- * it), and the title bar counts the entries and, once the run has ended,
- * sums up their outcomes until the list changes.
+ * it), and the title bar counts the entries (a count held back to spare
+ * redrawing is shown by a timer) and, once the run has ended, sums up their
+ * outcomes until the list changes.
  */
 #include "run.h"
 
@@ -36,7 +37,6 @@ struct RunTally {
     int failed;
     DWORD titleShownAt; /* GetTickCount() when the count was last shown */
     int checking;       /* the number of the entry being checked, from 1 */
-    int shown;          /* the number the title shows */
     int catchUpSet;     /* the title timer is running */
 };
 static RunTally Tally;
@@ -197,14 +197,22 @@ static void FormatCount(wchar_t *out, int value)
     out[length] = 0;
 }
 
+static void StopTitleTimer(HWND dialog)
+{
+    if (Tally.catchUpSet)
+        KillTimer(dialog, RUN_TITLE_TIMER);
+    Tally.catchUpSet = 0;
+}
+
+/* A count written now leaves the timer nothing to catch up. */
 static void WriteProgress(HWND dialog, DWORD now)
 {
     wchar_t title[TITLE_UNITS];
+    StopTitleTimer(dialog);
     _snwprintf(title, TITLE_UNITS, L"%s - %d / %d", kProgramTitle, Tally.checking, Tally.entries);
     title[TITLE_UNITS - 1] = 0;
     SetWindowTextW(dialog, title);
     Tally.titleShownAt = now;
-    Tally.shown = Tally.checking;
 }
 
 /* "Korvane - n / N" for the entry being checked. Shown at most every
@@ -225,12 +233,14 @@ static void ShowProgress(HWND dialog, WPARAM index)
         Tally.catchUpSet = SetTimer(dialog, RUN_TITLE_TIMER, kTitleIntervalMs - since, NULL) != 0;
 }
 
+/* A timer message may still arrive after the run has ended; the summary
+ * stays. */
 void CatchUpProgress(HWND dialog)
 {
-    KillTimer(dialog, RUN_TITLE_TIMER);
-    Tally.catchUpSet = 0;
-    if (RunState.busy && Tally.shown != Tally.checking)
+    if (RunState.busy)
         WriteProgress(dialog, GetTickCount());
+    else
+        StopTitleTimer(dialog);
 }
 
 static void CountOutcome(int status)
@@ -279,8 +289,7 @@ void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)
 void FinishRun(HWND dialog)
 {
     RunState.busy = 0;
-    KillTimer(dialog, RUN_TITLE_TIMER);
-    Tally.catchUpSet = 0;
+    StopTitleTimer(dialog);
     DragAcceptFiles(dialog, TRUE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStartText);
     ShowSummary(dialog);
