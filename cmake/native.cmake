@@ -17,6 +17,14 @@ add_executable(unwrap_test tests/unwrap_test.cpp tests/riff_builder.cpp)
 target_link_libraries(unwrap_test unwrap_san gtest_main)
 add_test(NAME unwrap_test_native COMMAND unwrap_test)
 
+# The check that reads only a file's head, against NeedsConversion on the
+# whole file.
+add_executable(head_check_test tests/head_check_test.cpp tests/riff_builder.cpp)
+target_link_libraries(head_check_test unwrap_san gtest_main)
+add_test(NAME head_check_test COMMAND head_check_test)
+set_tests_properties(head_check_test PROPERTIES
+  ENVIRONMENT "KORVANE_FUZZ_SEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds")
+
 # The fuzzer links its own copy of the parser, instrumented for coverage.
 add_executable(fuzz_unwrap tests/fuzz_unwrap.cpp core/unwrap.cpp)
 target_include_directories(fuzz_unwrap PRIVATE ${CMAKE_SOURCE_DIR})
@@ -26,6 +34,18 @@ add_test(NAME fuzz_unwrap
          COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_unwrap>
                  -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds
                  -DWORK=${CMAKE_BINARY_DIR}/fuzz_corpus -DSECONDS=${FUZZ_SECONDS}
+                 -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+
+# The head check beside it, for a shorter time: its input is only a head.
+set(FUZZ_HEAD_SECONDS 20 CACHE STRING "How long the head check's fuzzer runs in the test suite")
+add_executable(fuzz_head tests/fuzz_head.cpp core/unwrap.cpp)
+target_include_directories(fuzz_head PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(fuzz_head PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+target_link_options(fuzz_head PRIVATE -fsanitize=fuzzer,address,undefined)
+add_test(NAME fuzz_head
+         COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_head>
+                 -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds
+                 -DWORK=${CMAKE_BINARY_DIR}/fuzz_head_corpus -DSECONDS=${FUZZ_HEAD_SECONDS}
                  -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
 
 # The benchmark measures the shipped code, so it is optimised and unsanitized.

@@ -163,6 +163,8 @@ target_link_libraries(screenshot_scene korvane_app)
 # ---- benchmarks (built, not run by the test suite) ----
 add_executable(bench_convert bench/bench_convert.cpp)
 target_link_libraries(bench_convert korvane_core psapi)
+add_executable(bench_check bench/bench_check.cpp)
+target_link_libraries(bench_check korvane_core)
 foreach(name bench_drop bench_run)
   add_executable(${name} bench/${name}.cpp tests/dialog_driver.cpp tests/test_files.cpp
                          tests/riff_builder.cpp ${RESOURCE_OBJECT})

@@ -16,8 +16,43 @@
 #define LOADED_BUFFER_GUARD 0xCC
 
 /* True when the bytes do not already start, after an optional ID3v2 tag and
- * zero bytes, with an MPEG frame sync. */
+ * zero bytes, with an MPEG frame sync: the 12-bit sync of MPEG 1 and 2, or
+ * the 11-bit one of MPEG 2.5 followed by version bits 00 and a layer. */
 bool NeedsConversion(unsigned char *buffer, uint32_t size);
+
+/* Reads up to count bytes at offset into out; returns how many it read. */
+typedef uint32_t (*HeadReader)(void *context, uint64_t offset, unsigned char *out, uint32_t count);
+
+enum { HEAD_PLAIN, HEAD_NOT_PLAIN, HEAD_UNREAD };
+
+/* Decides as NeedsConversion would on the whole file of size bytes, reading
+ * only what that decision looks at: the tag header, the zero bytes after the
+ * tag and the two bytes after them, in reads of at most blockBytes (16 or
+ * more) into block. HEAD_PLAIN where NeedsConversion would return false,
+ * HEAD_NOT_PLAIN where it would return true, HEAD_UNREAD when a read came up
+ * short. The size may be 4 GiB or more. */
+int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *block,
+              uint32_t blockBytes);
+
+/* Where a wrapped file's RIFF stands, after its prefix (an ID3v2 tag and the
+ * zero bytes after it). */
+struct RiffPlace {
+    uint32_t tagLength; /* 0 without a tag */
+    uint32_t riffPos;   /* offset of "RIFF" */
+    uint64_t riffEnd;   /* as declared; may lie past the file */
+};
+
+/* True when a RIFF header of form type WAVE or RMP3 stands whole after the
+ * prefix. */
+bool LocateRiff(const unsigned char *buffer, uint32_t size, RiffPlace *place);
+
+/* How far the unwrapping moved the audio toward the start of the file: for
+ * each data payload of at least one byte, its offset in the file less its
+ * offset in the output. */
+struct UnwrapLayout {
+    uint32_t leastDrop; /* the first payload's */
+    uint32_t mostDrop;  /* the last payload's */
+};
 
 /* Rewrites the buffer as tag, zero bytes and the payloads of the data chunks;
  * returns the new length, or 0 when the file can't be unwrapped. A RIFF whose
@@ -25,7 +60,9 @@ bool NeedsConversion(unsigned char *buffer, uint32_t size);
  * with 0: its data without that chunk could not be played. The work buffer
  * of size bytes may also be refused, and then 0 says nothing about the file:
  * a caller that passes noMemory learns there (true) that this was the cause,
- * so that it need not call a sound file damaged. */
-uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory = NULL);
+ * so that it need not call a sound file damaged. A caller that passes layout
+ * learns how far the payloads moved. */
+uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory = NULL,
+                    UnwrapLayout *layout = NULL);
 
 #endif

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; they are not part of the test suite.
-#   scripts/bench.sh                  all four
-#   scripts/bench.sh unwrap convert   some of: unwrap convert drop run
-# unwrap runs natively; convert, drop and run are Windows programs run under
+#   scripts/bench.sh                  all five
+#   scripts/bench.sh unwrap convert   some of: unwrap convert check drop run
+# unwrap runs natively; convert, check, drop and run are Windows programs run under
 # the Wine of the project's root (scripts/wine.sh) in the tests' prefix, on a
 # virtual display: the 32-bit program users get, in Wine's WoW64 mode. Where
 # the machine runs no 32-bit code, the 32-bit program would run under
@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(unwrap convert drop run)
+[ ${#names[@]} -gt 0 ] || names=(unwrap convert check drop run)
 
 bash scripts/install-deps.sh >/dev/null
 bash scripts/build.sh >/dev/null
@@ -61,7 +61,7 @@ for name in "${names[@]}"; do
     echo "== $name"
     case $name in
         unwrap) build/native/bench_unwrap || status=1 ;;
-        convert | drop) "$KORVANE_WINE" "$build/bench_$name.exe" || status=1 ;;
+        convert | check | drop) "$KORVANE_WINE" "$build/bench_$name.exe" || status=1 ;;
         run)
             "$KORVANE_WINE" "$build/bench_run.exe" || status=1
             run_with_theme || status=1

@@ -24,11 +24,20 @@ TEST(NeedsConversion, PlainFramesNeedNothing)
     EXPECT_FALSE(RunNeedsConversion(Join({Id3Tag(0), Frame(2)})));
     /* Every sync byte 0xF0 to 0xFF counts. */
     EXPECT_FALSE(RunNeedsConversion({0xFF, 0xF0}));
+    /* MPEG 2.5 (8 to 12 kHz): an 11-bit sync, version bits 00, and any layer
+     * but the reserved 00, behind a tag and zero bytes too. */
+    for (unsigned char second = 0xE2; second <= 0xE7; second++) {
+        EXPECT_FALSE(RunNeedsConversion({0xFF, second, 0x10, 0x00})) << (int)second;
+        EXPECT_FALSE(RunNeedsConversion(Join({Id3Tag(30), Zeros(41), {0xFF, second}})));
+    }
 }
 
 TEST(NeedsConversion, EverythingElseNeedsConversion)
 {
-    EXPECT_TRUE(RunNeedsConversion({0xFF, 0xE2, 0x10, 0x00}));
+    /* Layer bits reserved (FF E0, FF E1), version bits reserved (FF E8 to
+     * FF EF), and the rest of the 11-bit syncs. */
+    for (unsigned second : {0xE0u, 0xE1u, 0xE8u, 0xE9u, 0xEAu, 0xEFu, 0x00u, 0xC0u, 0xDFu})
+        EXPECT_TRUE(RunNeedsConversion({0xFF, (unsigned char)second, 0x10, 0x00})) << second;
     EXPECT_TRUE(RunNeedsConversion(Bytes()));
     EXPECT_TRUE(RunNeedsConversion(Zeros(64)));
     EXPECT_TRUE(RunNeedsConversion(WaveWithData(Frame(10))));
