@@ -1,4 +1,4 @@
-# Native build of the platform-free unwrapping code, with sanitizers.
+# Native build of the platform-free unwrapping and tag code, with sanitizers.
 set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(FUZZ_SECONDS 60 CACHE STRING "How long the fuzzer runs in the test suite")
 
@@ -8,6 +8,10 @@ add_library(unwrap_san STATIC core/unwrap.cpp)
 target_include_directories(unwrap_san PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(unwrap_san PUBLIC ${SANITIZE_FLAGS})
 target_link_options(unwrap_san PUBLIC ${SANITIZE_FLAGS})
+
+# The search for the tags a RIFF keeps, beside the unwrapping it relies on.
+add_library(riff_tags_san STATIC core/riff_tags.cpp)
+target_link_libraries(riff_tags_san PUBLIC unwrap_san)
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
