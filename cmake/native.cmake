@@ -29,6 +29,12 @@ add_test(NAME head_check_test COMMAND head_check_test)
 set_tests_properties(head_check_test PROPERTIES
   ENVIRONMENT "KORVANE_FUZZ_SEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds")
 
+# The tag search's test decodes code page 932 through iconv, as Japanese
+# Windows would.
+add_executable(riff_tags_test tests/riff_tags_test.cpp tests/riff_builder.cpp)
+target_link_libraries(riff_tags_test riff_tags_san gtest_main)
+add_test(NAME riff_tags_test COMMAND riff_tags_test)
+
 # The fuzzer links its own copy of the parser, instrumented for coverage.
 add_executable(fuzz_unwrap tests/fuzz_unwrap.cpp core/unwrap.cpp)
 target_include_directories(fuzz_unwrap PRIVATE ${CMAKE_SOURCE_DIR})
