@@ -58,6 +58,18 @@ add_test(NAME fuzz_head
                  -DWORK=${CMAKE_BINARY_DIR}/fuzz_head_corpus -DSECONDS=${FUZZ_HEAD_SECONDS}
                  -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
 
+# The tag search, with seeds of its own: INFO lists, id3 and cart chunks.
+set(FUZZ_TAGS_SECONDS 30 CACHE STRING "How long the tag search's fuzzer runs in the test suite")
+add_executable(fuzz_riff_tags tests/fuzz_riff_tags.cpp core/riff_tags.cpp core/unwrap.cpp)
+target_include_directories(fuzz_riff_tags PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(fuzz_riff_tags PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+target_link_options(fuzz_riff_tags PRIVATE -fsanitize=fuzzer,address,undefined)
+add_test(NAME fuzz_riff_tags
+         COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_riff_tags>
+                 -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds_tags
+                 -DWORK=${CMAKE_BINARY_DIR}/fuzz_tags_corpus -DSECONDS=${FUZZ_TAGS_SECONDS}
+                 -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+
 # The benchmark measures the shipped code, so it is optimised and unsanitized.
 add_executable(bench_unwrap bench/bench_unwrap.cpp core/unwrap.cpp)
 target_include_directories(bench_unwrap PRIVATE ${CMAKE_SOURCE_DIR})
