@@ -60,9 +60,11 @@ static void CutAtLineFeed(wchar_t *text)
         *lineFeed = 0;
 }
 
-DWORD WINAPI ConversionThread(LPVOID keepTimes)
+DWORD WINAPI ConversionThread(LPVOID options)
 {
     HWND dialog = MainDialog;
+    int keepTimes = ((INT_PTR)options & RUN_KEEP_TIMES) != 0;
+    int keepRiffTags = ((INT_PTR)options & RUN_KEEP_RIFF_TAGS) != 0;
     for (WPARAM index = 0;; index++) {
         wchar_t entry[PATH_BUFFER_UNITS];
         if (SendMessageW(dialog, UM_QUERY_STOP, 0, 0) != 0)
@@ -73,7 +75,7 @@ DWORD WINAPI ConversionThread(LPVOID keepTimes)
         SendMessageW(dialog, UM_GET_ENTRY, index, (LPARAM)entry);
         CutAtLineFeed(entry);
         SendMessageW(dialog, UM_SET_STATUS, index, STATUS_CHECKING);
-        int status = ConvertFile(entry, (int)(INT_PTR)keepTimes);
+        int status = ConvertFile(entry, keepTimes, keepRiffTags);
         SendMessageW(dialog, UM_SET_STATUS, index, status);
     }
     SendMessageW(dialog, UM_RUN_DONE, 0, 0);
@@ -94,9 +96,10 @@ void StartOrStopRun(HWND dialog)
     ShowPlainTitle(dialog);
     DragAcceptFiles(dialog, FALSE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStopText);
-    /* keepTimes is taken now and holds for the whole run. */
-    HANDLE thread =
-        CreateThread(NULL, 0, ConversionThread, (LPVOID)(INT_PTR)Settings.modifyTimes, 0, NULL);
+    /* The options are taken now and hold for the whole run. */
+    INT_PTR options = (Settings.modifyTimes ? RUN_KEEP_TIMES : 0) |
+                      (Settings.keepRiffTags ? RUN_KEEP_RIFF_TAGS : 0);
+    HANDLE thread = CreateThread(NULL, 0, ConversionThread, (LPVOID)options, 0, NULL);
     if (thread == NULL) {
         /* No thread will ever report the end, so the run ends here. */
         FinishRun(dialog);

@@ -32,7 +32,11 @@ void StartOrStopRun(HWND dialog);
  * confirmed close stops the run, and its end posts WM_CLOSE again. */
 int CloseDuringRun(HWND dialog);
 
-DWORD WINAPI ConversionThread(LPVOID keepTimes);
+/* What a run takes of the options when it starts, as bits of the thread's
+ * parameter. */
+#define RUN_KEEP_TIMES     1
+#define RUN_KEEP_RIFF_TAGS 2
+DWORD WINAPI ConversionThread(LPVOID options);
 
 /* Handlers of the private messages, on the user interface thread. */
 void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);

@@ -9,5 +9,6 @@
 #define IDC_KEEP_TIMES 1002
 #define IDC_FILTER_MP3 1003
 #define IDC_SUBFOLDERS 1004
+#define IDC_KEEP_TAGS  1005
 
 #endif

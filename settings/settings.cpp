@@ -22,11 +22,13 @@ struct SettingsKey {
     int *field;
 };
 
-/* Also the order in which the file is written. */
+/* Also the order in which the file is written. A file of an older version
+ * lacks the later keys, which then keep their defaults. */
 static const SettingsKey kKeys[] = {
     {L"ModifyTimes", &Settings.modifyTimes},
     {L"FilterExtension", &Settings.filterExtension},
     {L"IncludeSubDirectory", &Settings.includeSubDirectory},
+    {L"KeepRiffTags", &Settings.keepRiffTags},
 };
 
 void SetDefaultSettings(void)
@@ -34,6 +36,7 @@ void SetDefaultSettings(void)
     Settings.modifyTimes = 0;
     Settings.filterExtension = 1;
     Settings.includeSubDirectory = 1;
+    Settings.keepRiffTags = 1;
 }
 
 /* Length up to the first NUL unit, but never beyond units. */

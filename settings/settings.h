@@ -1,5 +1,5 @@
 /*
- * settings.h: the three options of the program and their file, settings.ini
+ * settings.h: the four options of the program and their file, settings.ini
  * next to the executable (UTF-16 little-endian with a byte order mark, one
  * "Key=value" line each).
  */
@@ -13,6 +13,7 @@ struct SettingsRecord {
     int modifyTimes;
     int filterExtension;
     int includeSubDirectory;
+    int keepRiffTags;
 };
 
 /* Read and written only on the user interface thread. */

@@ -37,7 +37,8 @@ const LPCWSTR kTypeGroupIcon = (LPCWSTR)RT_GROUP_ICON;
 const LPCWSTR kTypeManifest = (LPCWSTR)RT_MANIFEST;
 const LPCWSTR kManifestId = (LPCWSTR)MAKEINTRESOURCEW(1);
 
-const wchar_t kDefaultBody[] = L"ModifyTimes=0\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\n";
+const wchar_t kDefaultBody[] =
+    L"ModifyTimes=0\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n";
 
 /* A settings file as the program writes it: the byte order mark, then the
  * text in UTF-16 little-endian. */
@@ -168,7 +169,7 @@ TEST_F(DialogTest, OpensWithDefaultsAndSavesThemOnClose)
     EXPECT_EQ(CloseAndWait(dialog), 0);
     EXPECT_EQ(FindTopWindow(L"#32770", L"Korvane"), (HWND)NULL);
     EXPECT_TRUE(SettingsFileIs(SettingsPath(), kDefaultBody)) << SettingsText(SettingsPath());
-    EXPECT_EQ(ReadBytes(SettingsPath()).size(), 116u);
+    EXPECT_EQ(ReadBytes(SettingsPath()).size(), 148u);
 }
 
 TEST_F(DialogTest, EscAndCancelDoNotCloseButTheCloseButtonDoes)
@@ -193,8 +194,9 @@ TEST_F(DialogTest, EscAndCancelDoNotCloseButTheCloseButtonDoes)
     ClickControl(dialog, IDC_KEEP_TIMES);
     SendMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(WaitDialogEnd(3000), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=1\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        SettingsPath(),
+        L"ModifyTimes=1\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
         << SettingsText(SettingsPath());
 }
 
@@ -243,8 +245,9 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_EQ(Settings.filterExtension, 0);
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        SettingsPath(),
+        L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* The next start shows it clear; the other two boxes follow as well. */
@@ -253,15 +256,18 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_FALSE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_TRUE(IsChecked(dialog, IDC_SUBFOLDERS));
+    EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TAGS));
     ClickControl(dialog, IDC_KEEP_TIMES);
     ClickControl(dialog, IDC_SUBFOLDERS);
     ClickControl(dialog, IDC_FILTER_MP3);
+    ClickControl(dialog, IDC_KEEP_TAGS);
     EXPECT_EQ(Settings.modifyTimes, 1);
     EXPECT_EQ(Settings.filterExtension, 1);
     EXPECT_EQ(Settings.includeSubDirectory, 0);
+    EXPECT_EQ(Settings.keepRiffTags, 0);
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=1\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(), L"ModifyTimes=1\r\nFilterExtension=1\r\n"
+                                               L"IncludeSubDirectory=0\r\nKeepRiffTags=0\r\n"))
         << SettingsText(SettingsPath());
 
     dialog = StartDialog();
@@ -269,6 +275,7 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_TRUE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_FALSE(IsChecked(dialog, IDC_SUBFOLDERS));
+    EXPECT_FALSE(IsChecked(dialog, IDC_KEEP_TAGS));
     EXPECT_EQ(CloseAndWait(dialog), 0);
 }
 
@@ -297,15 +304,16 @@ TEST_F(DialogTest, OnlyClickNotificationsChangeTheOptions)
     EXPECT_EQ(Settings.modifyTimes, 0);
 
     /* Clicks reported by other ids change nothing. */
-    ClickButton(dialog, 1005);
+    ClickButton(dialog, 1006);
     ClickButton(dialog, IDC_ENTRY_LIST);
     EXPECT_EQ(Settings.modifyTimes, 0);
     EXPECT_EQ(Settings.filterExtension, 0);
     EXPECT_EQ(Settings.includeSubDirectory, 1);
 
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        SettingsPath(),
+        L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
         << SettingsText(SettingsPath());
 }
 
@@ -322,8 +330,9 @@ TEST_F(DialogTest, ValuesFromTheFileAreShownAndWrittenBackUntouched)
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_TRUE(IsChecked(dialog, IDC_SUBFOLDERS));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=5\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        SettingsPath(),
+        L"ModifyTimes=5\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\nKeepRiffTags=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* A box clicked off and on again stores 1, not the old value. */
@@ -333,8 +342,9 @@ TEST_F(DialogTest, ValuesFromTheFileAreShownAndWrittenBackUntouched)
     ClickControl(dialog, IDC_KEEP_TIMES);
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
-                               L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        SettingsPath(),
+        L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\nKeepRiffTags=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* The defaults are assigned again at every start: with the file gone,
@@ -393,8 +403,9 @@ TEST_F(DialogTest, ACutModulePathNeitherLoadsNorSavesTheOptions)
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(
-        SettingsFileIs(foreign, L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        foreign,
+        L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
         << SettingsText(foreign);
     EXPECT_FALSE(FileExists(SettingsPath()));
 
@@ -556,7 +567,7 @@ struct ExpectedControl {
 
 const DWORD kChild = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 const ExpectedControl kControls[] = {
-    {IDOK, L"#128", kChild | BS_DEFPUSHBUTTON, 150, 222, 90, 12, L"変換開始"},
+    {IDOK, L"#128", kChild | BS_DEFPUSHBUTTON, 150, 240, 90, 12, L"変換開始"},
     {IDC_ENTRY_LIST, L"#131",
      kChild | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_EXTENDEDSEL |
          LBS_NOINTEGRALHEIGHT,
@@ -567,6 +578,8 @@ const ExpectedControl kControls[] = {
      L"フォルダを追加する時に拡張子が.mp3以外のファイルを除外する"},
     {IDC_SUBFOLDERS, L"#128", kChild | BS_AUTOCHECKBOX, 6, 204, 378, 12,
      L"フォルダを追加する時にサブフォルダ内のファイルを含める"},
+    {IDC_KEEP_TAGS, L"#128", kChild | BS_AUTOCHECKBOX, 6, 222, 378, 12,
+     L"RIFF内の曲名などのタグ情報をID3v2タグとして残す"},
 };
 
 void CheckDialogTemplate(HMODULE module)
@@ -590,7 +603,7 @@ void CheckDialogTemplate(HMODULE module)
     EXPECT_EQ(dlg.x, 0);
     EXPECT_EQ(dlg.y, 0);
     EXPECT_EQ(dlg.cx, 388);
-    EXPECT_EQ(dlg.cy, 239);
+    EXPECT_EQ(dlg.cy, 257);
     EXPECT_EQ(dlg.menu, L"");
     EXPECT_EQ(dlg.className, L"");
     EXPECT_EQ(dlg.title, L"Korvane");
@@ -834,8 +847,9 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
     EXPECT_EQ(FinishStartedProgram(process), 0u) << "not 0, or did not end after WM_CLOSE";
-    EXPECT_TRUE(SettingsFileIs(settings,
-                               L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\n"))
+    EXPECT_TRUE(SettingsFileIs(
+        settings,
+        L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\nKeepRiffTags=1\r\n"))
         << SettingsText(settings);
     RemoveTree(home);
 }

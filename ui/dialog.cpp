@@ -77,6 +77,7 @@ static void InitMainDialog(HWND dialog)
     SetCheck(dialog, IDC_KEEP_TIMES, Settings.modifyTimes);
     SetCheck(dialog, IDC_FILTER_MP3, Settings.filterExtension);
     SetCheck(dialog, IDC_SUBFOLDERS, Settings.includeSubDirectory);
+    SetCheck(dialog, IDC_KEEP_TAGS, Settings.keepRiffTags);
     DragAcceptFiles(dialog, TRUE);
 }
 
@@ -108,6 +109,9 @@ static void OnButtonClicked(HWND dialog, int id)
         break;
     case IDC_SUBFOLDERS:
         Settings.includeSubDirectory = IsChecked(dialog, id);
+        break;
+    case IDC_KEEP_TAGS:
+        Settings.keepRiffTags = IsChecked(dialog, id);
         break;
     default:
         /* IDCANCEL included: Esc does not close the window. */
