@@ -30,8 +30,11 @@ enum ConvertStatus {
 const wchar_t *StatusSuffix(int status);
 
 /* Converts the file at path in place; with keepTimes non-zero its three time
- * stamps are put back afterwards. Returns STATUS_NOT_NEEDED to
- * STATUS_WRITE_FAILED. */
-int ConvertFile(const wchar_t *path, int keepTimes);
+ * stamps are put back afterwards. With keepRiffTags non-zero, a file without
+ * a leading ID3v2 tag keeps the tags its RIFF holds: an ID3v2 tag leads the
+ * MP3 and an ID3v1 block ends it. Returns STATUS_NOT_NEEDED to
+ * STATUS_WRITE_FAILED. A file that needs nothing is found so from its head
+ * alone, and is never opened for writing. */
+int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags = 0);
 
 #endif

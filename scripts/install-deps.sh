@@ -22,7 +22,7 @@ packages=(
     debootstrap bubblewrap
     xvfb x11-utils xdotool imagemagick
     ffmpeg mpg123
-    python3
+    python3 python3-mutagen
     unzip
 )
 

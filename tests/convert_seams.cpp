@@ -9,6 +9,7 @@ namespace
 
 struct Plan {
     int failNth = 0;
+    int headFailNth = 0;
     int shortNth = 0;
     DWORD fewer = 0;
     std::function<void(int)> hook;
@@ -17,10 +18,17 @@ struct Plan {
 std::vector<SeamRecord> records;
 Plan plans[SEAM_CALL_KINDS];
 int counts[SEAM_CALL_KINDS];
+int headCounts[SEAM_CALL_KINDS];
+bool inHead = true;
 
-/* Counts the call, runs its hook and tells whether it is to fail. */
+/* Counts the call, runs its hook and tells whether it is to fail. *nth is
+ * 0 for a call of the head: it is never cut short. */
 bool Begin(SeamCall call, int *nth)
 {
+    if (inHead) {
+        *nth = 0;
+        return plans[call].headFailNth == ++headCounts[call];
+    }
     *nth = ++counts[call];
     if (plans[call].hook)
         plans[call].hook(*nth);
@@ -30,14 +38,14 @@ bool Begin(SeamCall call, int *nth)
 DWORD ShortCount(SeamCall call, int nth, DWORD count)
 {
     const Plan &plan = plans[call];
-    if (plan.shortNth != nth)
+    if (nth == 0 || plan.shortNth != nth)
         return count;
     return plan.fewer < count ? count - plan.fewer : 0;
 }
 
 void Log(SeamCall call, void *handle, bool ok, DWORD a = 0, DWORD b = 0, DWORD c = 0, DWORD d = 0)
 {
-    SeamRecord record = {call, handle, {a, b, c, d}, ok};
+    SeamRecord record = {call, handle, {a, b, c, d}, ok, inHead};
     records.push_back(record);
 }
 
@@ -49,12 +57,19 @@ void SeamReset()
     for (int i = 0; i < SEAM_CALL_KINDS; i++) {
         plans[i] = Plan();
         counts[i] = 0;
+        headCounts[i] = 0;
     }
+    inHead = true;
 }
 
 void SeamFailCall(SeamCall call, int nth)
 {
     plans[call].failNth = nth;
+}
+
+void SeamFailHeadCall(SeamCall call, int nth)
+{
+    plans[call].headFailNth = nth;
 }
 
 void SeamShortTransfer(SeamCall call, int nth, DWORD fewer)
@@ -78,12 +93,20 @@ int SeamCount(SeamCall call)
     return counts[call];
 }
 
+int SeamHeadCount(SeamCall call)
+{
+    return headCounts[call];
+}
+
 HANDLE WINAPI SeamCreateFileW(LPCWSTR path, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile)
 {
     int nth;
     HANDLE file = INVALID_HANDLE_VALUE;
+    /* The first open for writing ends the look at the head. */
+    if (access & GENERIC_WRITE)
+        inHead = false;
     if (Begin(SEAM_CREATE_FILE, &nth))
         SetLastError(ERROR_ACCESS_DENIED);
     else

@@ -3,6 +3,13 @@
  * through functions that pass each call on to the real one, log it, and can
  * make one chosen call fail or come up short.
  *
+ * A conversion first looks at the file's head through a handle opened for
+ * reading, and only then, when the file needs converting, opens it for
+ * writing and goes the whole way. The seams keep the two apart: the calls
+ * made before the first open for writing belong to the head, the rest to the
+ * whole way, and each has its own counts, so that "the first read" of a test
+ * means the whole way's load as it always has.
+ *
  * core/convert.cpp includes this header only when KORVANE_TEST_SEAMS is
  * defined, which the test build alone does; the program calls the platform
  * directly and pays nothing. A file that includes this header to arm the
@@ -44,21 +51,26 @@ struct SeamRecord {
     void *handle;
     DWORD args[4];
     bool ok;
+    bool head; /* made while looking at the head */
 };
 
-/* Forgets the log, armed failures and hooks. */
+/* Forgets the log, armed failures and hooks; the next calls are the head's. */
 void SeamReset();
-/* The nth call (from 1, counted since the reset) of that kind is not made
- * and reports failure as the platform would. */
+/* The nth call (from 1, counted since the reset) of that kind on the whole
+ * way is not made and reports failure as the platform would. */
 void SeamFailCall(SeamCall call, int nth);
-/* The nth ReadFile or WriteFile transfers fewer bytes than asked and still
- * reports success. */
+/* The same for the nth call of that kind while looking at the head. */
+void SeamFailHeadCall(SeamCall call, int nth);
+/* The nth ReadFile or WriteFile of the whole way transfers fewer bytes than
+ * asked and still reports success. */
 void SeamShortTransfer(SeamCall call, int nth, DWORD fewer);
-/* Runs hook(nth) right before each real call of that kind. */
+/* Runs hook(nth) right before each real call of that kind on the whole way. */
 void SeamSetHook(SeamCall call, std::function<void(int nth)> hook);
 
 const std::vector<SeamRecord> &SeamLog();
+/* Calls of that kind on the whole way, and while looking at the head. */
 int SeamCount(SeamCall call);
+int SeamHeadCount(SeamCall call);
 
 HANDLE WINAPI SeamCreateFileW(LPCWSTR path, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,

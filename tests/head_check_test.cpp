@@ -134,8 +134,8 @@ Bytes RandomBytes(std::mt19937 &random, size_t count)
 Bytes RandomHead(std::mt19937 &random)
 {
     static const size_t kZeroRuns[] = {0, 1, 2, 15, 16, 4094, 4095, 4096, 12287, 65535, 70000};
-    static const unsigned char kSeconds[] = {0xE0, 0xE1, 0xE2, 0xE7, 0xE8, 0xEF, 0xF0, 0xFB, 0xFF,
-                                             0x00, 0xCC, 0x7F};
+    static const unsigned char kSeconds[] = {0xE0, 0xE1, 0xE2, 0xE7, 0xE8, 0xEF,
+                                             0xF0, 0xFB, 0xFF, 0x00, 0xCC, 0x7F};
     Bytes file;
     if (random() % 2) {
         uint32_t body = random() % 3 ? random() % 300 : random() % 80000;
