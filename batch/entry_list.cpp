@@ -222,11 +222,35 @@ static void DeleteSelectedEntries(HWND list)
         ShowPlainTitle(MainDialog);
 }
 
+/* The dialog manager names the key it asks about; it may ask about none. */
+static int IsTabKey(const MSG *key)
+{
+    if (key == NULL || key->wParam != VK_TAB)
+        return 0;
+    switch (key->message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_SYSCHAR:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    /* Every key reaches the list, Tab and Enter included. */
-    if (message == WM_GETDLGCODE)
+    /* Every key reaches the list, Enter included, which must not start a run
+     * from there; but a list that kept Tab too would hold a keyboard user in
+     * it, so Tab is answered as the list box itself answers, and the dialog
+     * moves the focus on. */
+    if (message == WM_GETDLGCODE) {
+        if (IsTabKey((const MSG *)lParam))
+            return CallWindowProcW(PreviousListBoxProc, list, message, wParam, lParam);
         return DLGC_WANTALLKEYS;
+    }
     if (message == WM_KEYDOWN) {
         if (wParam == VK_DELETE && !RunState.busy) {
             DeleteSelectedEntries(list);

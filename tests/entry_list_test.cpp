@@ -442,6 +442,28 @@ bool FocusIs(HWND window)
     return GetGUIThreadInfo(DialogThreadId(), &info) && info.hwndFocus == window;
 }
 
+/* Tab posted to the list, so that it meets the dialog's own loop as a typed
+ * key does, with Shift held as PressListKey holds Ctrl (in the key state the
+ * dialog manager reads) until the focus has reached target. */
+bool TabFromListReaches(HWND dialog, bool shift, HWND target)
+{
+    HWND list = EntryListOf(dialog);
+    DWORD self = GetCurrentThreadId();
+    AttachThreadInput(self, DialogThreadId(), TRUE);
+    BYTE state[256];
+    GetKeyboardState(state);
+    BYTE saved = state[VK_SHIFT];
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
+    PostMessageW(list, WM_KEYUP, VK_TAB, 0xC0000001);
+    bool reached = WaitUntil([&] { return FocusIs(target); }, 2000);
+    state[VK_SHIFT] = saved;
+    SetKeyboardState(state);
+    AttachThreadInput(self, DialogThreadId(), FALSE);
+    return reached;
+}
+
 void SelectOnly(HWND dialog, const std::vector<int> &indices)
 {
     HWND list = EntryListOf(dialog);
@@ -492,14 +514,14 @@ TEST_F(EntryList, DeleteAndSelectAllKeys)
     AddEntries(dialog, {five[0]});
     EXPECT_TRUE(SelectedIndices(dialog).empty());
 
-    /* The list asks for every key, so Tab and Enter stay with it: Enter
-     * there starts no run, and Tab does not move the focus on. */
+    /* The list asks for every key but Tab: Enter there starts no run,
+     * while Tab and Shift+Tab leave it for the next and the previous
+     * control in the tab order. */
     EXPECT_EQ(SendMessageW(list, WM_GETDLGCODE, 0, 0), (LRESULT)DLGC_WANTALLKEYS);
     SendMessageW(dialog, WM_NEXTDLGCTL, (WPARAM)list, TRUE);
     ASSERT_TRUE(WaitUntil([&] { return FocusIs(list); }, 2000));
-    PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
     PostMessageW(list, WM_KEYDOWN, VK_RETURN, 1);
-    /* A posted selection marks the point where both keys have been handled. */
+    /* A posted selection marks the point where the key has been handled. */
     AddEntries(dialog, {five[1]});
     SelectOnly(dialog, {});
     PostMessageW(list, LB_SETSEL, TRUE, 1);
@@ -507,6 +529,10 @@ TEST_F(EntryList, DeleteAndSelectAllKeys)
     Sleep(300);
     EXPECT_TRUE(FocusIs(list));
     EXPECT_EQ(EntryTexts(dialog), Texts({five[0], five[1]})) << "no run was started";
+    EXPECT_TRUE(TabFromListReaches(dialog, false, GetDlgItem(dialog, IDC_KEEP_TIMES)));
+    SendMessageW(dialog, WM_NEXTDLGCTL, (WPARAM)list, TRUE);
+    ASSERT_TRUE(WaitUntil([&] { return FocusIs(list); }, 2000));
+    EXPECT_TRUE(TabFromListReaches(dialog, true, GetDlgItem(dialog, IDOK)));
 
     /* The same keys on a check box do move on and do start a run. */
     HWND box = GetDlgItem(dialog, IDC_KEEP_TIMES);
