@@ -243,6 +243,21 @@ TEST_F(EntryList, FolderOptionsAreReadAtEachDrop)
     EXPECT_EQ(entries[0], Join(base, L"m-sub\\d.mp3"));
     Texts second(entries.begin() + 1, entries.end());
     EXPECT_EQ(Sorted(second), Sorted(Under(base, {L"m-sub\\d.mp3", L"m-sub\\e.txt"})));
+
+    /* A folder the options take nothing from leaves the list as it was and
+     * says so in the title; once they take its files, the title is plain. */
+    std::wstring wavs = FreshDir(L"entry-wav-only");
+    MakeFile(Join(wavs, L"a.wav"));
+    MakeFile(Join(wavs, L"b.wav"));
+    SetFolderOptions(dialog, true, true);
+    ASSERT_TRUE(Drop(dialog, {wavs}));
+    EXPECT_EQ(EntryTexts(dialog), entries);
+    EXPECT_EQ(Title(dialog), L"Korvane - 追加できるファイルがありませんでした");
+    SetFolderOptions(dialog, false, true);
+    ASSERT_TRUE(Drop(dialog, {wavs}));
+    EXPECT_EQ(EntryTexts(dialog).size(), entries.size() + 2);
+    EXPECT_EQ(Title(dialog), L"Korvane");
+    RemoveTree(wavs);
     RemoveTree(base);
 }
 
@@ -395,6 +410,11 @@ TEST_F(EntryList, PathsTooLongToComposeAreSkippedWhole)
         EXPECT_LE(entry.size(), 259u);
         EXPECT_TRUE(FileExists(entry)) << Narrow(entry);
     }
+    /* Nine items met are left out for their length, and the title says
+     * so: g's file of 260 units, the folder of 260 units, the folders of 258
+     * and 259 units (their search pattern does not fit), xy.mp3 and s\y.mp3
+     * of the 253-unit folder, and x.mp3, xy.mp3 and s of the 257-unit one. */
+    EXPECT_EQ(Title(dialog), L"Korvane - 9 件はパスが長すぎるため追加できませんでした");
 
     /* A chain of real folders all named alike, each a folder of its own:
      * every level is searched until its paths no longer fit, then the
@@ -429,6 +449,11 @@ TEST_F(EntryList, PathsTooLongToComposeAreSkippedWhole)
     std::wstring shortFile = Join(base, L"short.mp3");
     ASSERT_TRUE(Drop(dialog, {name259, name260, longFolder, name400, shortFile}));
     EXPECT_EQ(EntryTexts(dialog), Texts({name259, shortFile}));
+    EXPECT_EQ(Title(dialog), L"Korvane - 3 件はパスが長すぎるため追加できませんでした");
+    /* Told just the same when nothing else was dropped. */
+    ASSERT_TRUE(Drop(dialog, {longFolder}));
+    EXPECT_EQ(EntryTexts(dialog), Texts({name259, shortFile}));
+    EXPECT_EQ(Title(dialog), L"Korvane - 1 件はパスが長すぎるため追加できませんでした");
     RemoveTree(chain);
     RemoveTree(base);
 }
