@@ -6,7 +6,9 @@
  * items, so a subfolder's files land where the subfolder was met. Names that
  * begin with "." are passed over in a search. A path that would not fit in
  * MAX_PATH is skipped whole and never searched in a cut form: a cut pattern
- * can name the same folder again, and the search would not end.
+ * can name the same folder again, and the search would not end. The title
+ * bar tells how many were skipped, or that the drop added nothing, since a
+ * list that stays as it was does not show it.
  *
  * Links and junctions to folders are followed like folders, so a link to
  * another music folder is searched too. A link back up the tree would make
@@ -55,13 +57,15 @@ struct FolderIdentity {
     DWORD indexLow;
 };
 
-/* One drop's search: the list it fills and the folders it has searched, in
- * a heap array that grows as needed and is released when the drop is done. */
+/* One drop's search: the list it fills, the folders it has searched, in a
+ * heap array that grows as needed and is released when the drop is done,
+ * and the files and folders it met but skipped for their length. */
 struct FolderSearch {
     HWND list;
     FolderIdentity *searched;
     size_t count;
     size_t capacity;
+    int skipped;
 };
 
 /* Opened for its attributes alone, sharing everything: the search must not
@@ -134,22 +138,37 @@ static int RecordFirstVisit(FolderSearch *search, const wchar_t *folder)
 
 static void SearchFolder(FolderSearch *search, const wchar_t *folder);
 
+/* Only the attribute decides: links and junctions to folders are folders. */
+static int IsFolder(const WIN32_FIND_DATAW *found)
+{
+    return (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+/* Whether the options take an item met in a search, its length aside. */
+static int IsWanted(const WIN32_FIND_DATAW *found)
+{
+    if (found->cFileName[0] == L'.')
+        return 0;
+    if (IsFolder(found))
+        return Settings.includeSubDirectory;
+    return !Settings.filterExtension || HasMp3Extension(found->cFileName);
+}
+
+/* Decided before the path is composed, so that only what would have been
+ * taken counts as skipped for its length. */
 static void AddFoundItem(FolderSearch *search, const wchar_t *folder, const WIN32_FIND_DATAW *found)
 {
     wchar_t path[MAX_PATH];
-    if (found->cFileName[0] == L'.')
+    if (!IsWanted(found))
         return;
-    if (!ComposePath(path, MAX_PATH, folder, found->cFileName))
-        return;
-    /* Only the attribute decides: links and junctions to folders are folders. */
-    if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (Settings.includeSubDirectory)
-            SearchFolder(search, path);
+    if (!ComposePath(path, MAX_PATH, folder, found->cFileName)) {
+        search->skipped++;
         return;
     }
-    if (Settings.filterExtension && !HasMp3Extension(found->cFileName))
-        return;
-    AddEntry(search->list, path);
+    if (IsFolder(found))
+        SearchFolder(search, path);
+    else
+        AddEntry(search->list, path);
 }
 
 static void SearchFolder(FolderSearch *search, const wchar_t *folder)
@@ -157,8 +176,10 @@ static void SearchFolder(FolderSearch *search, const wchar_t *folder)
     wchar_t pattern[MAX_PATH];
     WIN32_FIND_DATAW found;
     /* The separator goes in even after a drive root's own backslash. */
-    if (!ComposePath(pattern, MAX_PATH, folder, L"*"))
+    if (!ComposePath(pattern, MAX_PATH, folder, L"*")) {
+        search->skipped++;
         return;
+    }
     if (!RecordFirstVisit(search, folder))
         return;
     HANDLE items = FindFirstFileW(pattern, &found);
@@ -172,9 +193,27 @@ static void SearchFolder(FolderSearch *search, const wchar_t *folder)
 
 void AddFolder(const wchar_t *folder)
 {
-    FolderSearch search = {GetDlgItem(MainDialog, IDC_ENTRY_LIST), NULL, 0, 0};
+    FolderSearch search = {GetDlgItem(MainDialog, IDC_ENTRY_LIST), NULL, 0, 0, 0};
     SearchFolder(&search, folder);
     free(search.searched);
+}
+
+/* The count of skipped items comes first: it is news even when the drop
+ * added something. A drop that added entries and skipped none puts the
+ * plain title back, as any other change of the list does. */
+static void ShowDropOutcome(int added, int skipped)
+{
+    wchar_t note[64], count[COUNT_UNITS];
+    if (skipped > 0) {
+        FormatCount(count, skipped);
+        _snwprintf(note, 64, L"%s 件はパスが長すぎるため追加できませんでした", count);
+        note[63] = 0;
+        ShowTitleNote(MainDialog, note);
+    } else if (!added) {
+        ShowTitleNote(MainDialog, L"追加できるファイルがありませんでした");
+    } else {
+        ShowPlainTitle(MainDialog);
+    }
 }
 
 void AddDroppedItems(HDROP drop)
@@ -182,7 +221,7 @@ void AddDroppedItems(HDROP drop)
     wchar_t name[PATH_BUFFER_UNITS] = {0};
     HWND list = GetDlgItem(MainDialog, IDC_ENTRY_LIST);
     /* One record of searched folders for the whole drop. */
-    FolderSearch search = {list, NULL, 0, 0};
+    FolderSearch search = {list, NULL, 0, 0, 0};
     LRESULT entriesBefore = SendMessageW(list, LB_GETCOUNT, 0, 0);
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
     /* Redrawing the list and its scroll bars after every entry makes a large
@@ -192,9 +231,11 @@ void AddDroppedItems(HDROP drop)
         /* A name of MAX_PATH units or more would arrive cut, naming another
          * file or none; it is skipped. */
         UINT length = DragQueryFileW(drop, i, NULL, 0);
-        if (length == 0 || length >= MAX_PATH)
+        if (length >= MAX_PATH) {
+            search.skipped++;
             continue;
-        if (DragQueryFileW(drop, i, name, MAX_PATH) != length)
+        }
+        if (length == 0 || DragQueryFileW(drop, i, name, MAX_PATH) != length)
             continue;
         if (PathIsDirectoryW(name))
             SearchFolder(&search, name);
@@ -204,8 +245,7 @@ void AddDroppedItems(HDROP drop)
     free(search.searched);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, NULL, TRUE);
-    if (SendMessageW(list, LB_GETCOUNT, 0, 0) != entriesBefore)
-        ShowPlainTitle(MainDialog);
+    ShowDropOutcome(SendMessageW(list, LB_GETCOUNT, 0, 0) != entriesBefore, search.skipped);
 }
 
 static void DeleteSelectedEntries(HWND list)
@@ -222,11 +262,35 @@ static void DeleteSelectedEntries(HWND list)
         ShowPlainTitle(MainDialog);
 }
 
+/* The dialog manager names the key it asks about; it may ask about none. */
+static int IsTabKey(const MSG *key)
+{
+    if (key == NULL || key->wParam != VK_TAB)
+        return 0;
+    switch (key->message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_SYSCHAR:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    /* Every key reaches the list, Tab and Enter included. */
-    if (message == WM_GETDLGCODE)
+    /* Every key reaches the list, Enter included, which must not start a run
+     * from there; but a list that kept Tab too would hold a keyboard user in
+     * it, so Tab is answered as the list box itself answers, and the dialog
+     * moves the focus on. */
+    if (message == WM_GETDLGCODE) {
+        if (IsTabKey((const MSG *)lParam))
+            return CallWindowProcW(PreviousListBoxProc, list, message, wParam, lParam);
         return DLGC_WANTALLKEYS;
+    }
     if (message == WM_KEYDOWN) {
         if (wParam == VK_DELETE && !RunState.busy) {
             DeleteSelectedEntries(list);

@@ -50,8 +50,6 @@ static const wchar_t kProgramTitle[] = L"Korvane";
 static const DWORD kTitleIntervalMs = 100;
 /* A title of this size holds the summary with the largest counts. */
 #define TITLE_UNITS 128
-/* An int with its thousands separators: 2,147,483,647 and the terminator. */
-#define COUNT_UNITS 16
 
 static void CutAtLineFeed(wchar_t *text)
 {
@@ -181,9 +179,7 @@ void FollowRun(HWND list, WPARAM index)
     SendMessageW(list, LB_SETTOPINDEX, top, 0);
 }
 
-/* Writes value with a comma between groups of three digits, as 4,980, into
- * out of COUNT_UNITS units. Counts are never negative. */
-static void FormatCount(wchar_t *out, int value)
+void FormatCount(wchar_t *out, int value)
 {
     wchar_t digits[COUNT_UNITS];
     unsigned rest = value > 0 ? (unsigned)value : 0;
@@ -274,6 +270,14 @@ static void ShowSummary(HWND dialog)
 void ShowPlainTitle(HWND dialog)
 {
     SetWindowTextW(dialog, kProgramTitle);
+}
+
+void ShowTitleNote(HWND dialog, const wchar_t *note)
+{
+    wchar_t title[TITLE_UNITS];
+    _snwprintf(title, TITLE_UNITS, L"%s - %s", kProgramTitle, note);
+    title[TITLE_UNITS - 1] = 0;
+    SetWindowTextW(dialog, title);
 }
 
 void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status)

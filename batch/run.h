@@ -50,5 +50,13 @@ void FollowRun(HWND list, WPARAM index);
 
 /* The list changed: the title no longer sums up the last run over it. */
 void ShowPlainTitle(HWND dialog);
+/* "Korvane - note": what the title tells until the list changes. */
+void ShowTitleNote(HWND dialog, const wchar_t *note);
+
+/* An int with its thousands separators: 2,147,483,647 and the terminator. */
+#define COUNT_UNITS 16
+/* Writes value with a comma between groups of three digits, as 4,980, into
+ * out of COUNT_UNITS units. Counts are never negative. */
+void FormatCount(wchar_t *out, int value);
 
 #endif

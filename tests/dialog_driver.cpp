@@ -134,6 +134,13 @@ std::wstring ButtonText(HWND dialog, int id)
     return text;
 }
 
+std::wstring Title(HWND dialog)
+{
+    wchar_t title[256] = {0};
+    GetWindowTextW(dialog, title, 256);
+    return title;
+}
+
 bool AcceptsDrops(HWND dialog)
 {
     return (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0;

@@ -32,6 +32,8 @@ std::vector<int> SelectedIndices(HWND dialog);
 void AddEntries(HWND dialog, const std::vector<std::wstring> &texts);
 bool IsChecked(HWND dialog, int id);
 std::wstring ButtonText(HWND dialog, int id);
+/* What the title bar shows. */
+std::wstring Title(HWND dialog);
 
 /* Builds a drop handle the way the shell does (DROPFILES header and a
  * double-NUL-terminated wide list) and sends WM_DROPFILES. Returns whether

@@ -147,7 +147,7 @@ TEST_F(DialogTest, OpensWithDefaultsAndSavesThemOnClose)
     EXPECT_EQ(IconWidth((HICON)SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)), 32);
     EXPECT_EQ(IconWidth((HICON)SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0)), 16);
 
-    /* The list is prepared: empty, scrollable sideways, keys all its own. */
+    /* The list is prepared: empty, scrollable sideways, keys its own but Tab. */
     HWND list = EntryListOf(dialog);
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
     EXPECT_EQ(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), 4096);

@@ -243,6 +243,21 @@ TEST_F(EntryList, FolderOptionsAreReadAtEachDrop)
     EXPECT_EQ(entries[0], Join(base, L"m-sub\\d.mp3"));
     Texts second(entries.begin() + 1, entries.end());
     EXPECT_EQ(Sorted(second), Sorted(Under(base, {L"m-sub\\d.mp3", L"m-sub\\e.txt"})));
+
+    /* A folder the options take nothing from leaves the list as it was and
+     * says so in the title; once they take its files, the title is plain. */
+    std::wstring wavs = FreshDir(L"entry-wav-only");
+    MakeFile(Join(wavs, L"a.wav"));
+    MakeFile(Join(wavs, L"b.wav"));
+    SetFolderOptions(dialog, true, true);
+    ASSERT_TRUE(Drop(dialog, {wavs}));
+    EXPECT_EQ(EntryTexts(dialog), entries);
+    EXPECT_EQ(Title(dialog), L"Korvane - 追加できるファイルがありませんでした");
+    SetFolderOptions(dialog, false, true);
+    ASSERT_TRUE(Drop(dialog, {wavs}));
+    EXPECT_EQ(EntryTexts(dialog).size(), entries.size() + 2);
+    EXPECT_EQ(Title(dialog), L"Korvane");
+    RemoveTree(wavs);
     RemoveTree(base);
 }
 
@@ -395,6 +410,11 @@ TEST_F(EntryList, PathsTooLongToComposeAreSkippedWhole)
         EXPECT_LE(entry.size(), 259u);
         EXPECT_TRUE(FileExists(entry)) << Narrow(entry);
     }
+    /* Nine items met are left out for their length, and the title says
+     * so: g's file of 260 units, the folder of 260 units, the folders of 258
+     * and 259 units (their search pattern does not fit), xy.mp3 and s\y.mp3
+     * of the 253-unit folder, and x.mp3, xy.mp3 and s of the 257-unit one. */
+    EXPECT_EQ(Title(dialog), L"Korvane - 9 件はパスが長すぎるため追加できませんでした");
 
     /* A chain of real folders all named alike, each a folder of its own:
      * every level is searched until its paths no longer fit, then the
@@ -429,6 +449,11 @@ TEST_F(EntryList, PathsTooLongToComposeAreSkippedWhole)
     std::wstring shortFile = Join(base, L"short.mp3");
     ASSERT_TRUE(Drop(dialog, {name259, name260, longFolder, name400, shortFile}));
     EXPECT_EQ(EntryTexts(dialog), Texts({name259, shortFile}));
+    EXPECT_EQ(Title(dialog), L"Korvane - 3 件はパスが長すぎるため追加できませんでした");
+    /* Told just the same when nothing else was dropped. */
+    ASSERT_TRUE(Drop(dialog, {longFolder}));
+    EXPECT_EQ(EntryTexts(dialog), Texts({name259, shortFile}));
+    EXPECT_EQ(Title(dialog), L"Korvane - 1 件はパスが長すぎるため追加できませんでした");
     RemoveTree(chain);
     RemoveTree(base);
 }
@@ -440,6 +465,28 @@ bool FocusIs(HWND window)
     GUITHREADINFO info = {};
     info.cbSize = sizeof(info);
     return GetGUIThreadInfo(DialogThreadId(), &info) && info.hwndFocus == window;
+}
+
+/* Tab posted to the list, so that it meets the dialog's own loop as a typed
+ * key does, with Shift held as PressListKey holds Ctrl (in the key state the
+ * dialog manager reads) until the focus has reached target. */
+bool TabFromListReaches(HWND dialog, bool shift, HWND target)
+{
+    HWND list = EntryListOf(dialog);
+    DWORD self = GetCurrentThreadId();
+    AttachThreadInput(self, DialogThreadId(), TRUE);
+    BYTE state[256];
+    GetKeyboardState(state);
+    BYTE saved = state[VK_SHIFT];
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
+    PostMessageW(list, WM_KEYUP, VK_TAB, 0xC0000001);
+    bool reached = WaitUntil([&] { return FocusIs(target); }, 2000);
+    state[VK_SHIFT] = saved;
+    SetKeyboardState(state);
+    AttachThreadInput(self, DialogThreadId(), FALSE);
+    return reached;
 }
 
 void SelectOnly(HWND dialog, const std::vector<int> &indices)
@@ -492,14 +539,14 @@ TEST_F(EntryList, DeleteAndSelectAllKeys)
     AddEntries(dialog, {five[0]});
     EXPECT_TRUE(SelectedIndices(dialog).empty());
 
-    /* The list asks for every key, so Tab and Enter stay with it: Enter
-     * there starts no run, and Tab does not move the focus on. */
+    /* The list asks for every key but Tab: Enter there starts no run,
+     * while Tab and Shift+Tab leave it for the next and the previous
+     * control in the tab order. */
     EXPECT_EQ(SendMessageW(list, WM_GETDLGCODE, 0, 0), (LRESULT)DLGC_WANTALLKEYS);
     SendMessageW(dialog, WM_NEXTDLGCTL, (WPARAM)list, TRUE);
     ASSERT_TRUE(WaitUntil([&] { return FocusIs(list); }, 2000));
-    PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
     PostMessageW(list, WM_KEYDOWN, VK_RETURN, 1);
-    /* A posted selection marks the point where both keys have been handled. */
+    /* A posted selection marks the point where the key has been handled. */
     AddEntries(dialog, {five[1]});
     SelectOnly(dialog, {});
     PostMessageW(list, LB_SETSEL, TRUE, 1);
@@ -507,6 +554,10 @@ TEST_F(EntryList, DeleteAndSelectAllKeys)
     Sleep(300);
     EXPECT_TRUE(FocusIs(list));
     EXPECT_EQ(EntryTexts(dialog), Texts({five[0], five[1]})) << "no run was started";
+    EXPECT_TRUE(TabFromListReaches(dialog, false, GetDlgItem(dialog, IDC_KEEP_TIMES)));
+    SendMessageW(dialog, WM_NEXTDLGCTL, (WPARAM)list, TRUE);
+    ASSERT_TRUE(WaitUntil([&] { return FocusIs(list); }, 2000));
+    EXPECT_TRUE(TabFromListReaches(dialog, true, GetDlgItem(dialog, IDOK)));
 
     /* The same keys on a check box do move on and do start a run. */
     HWND box = GetDlgItem(dialog, IDC_KEEP_TIMES);

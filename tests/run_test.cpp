@@ -129,13 +129,6 @@ static std::wstring EntryText(HWND dialog, int index)
     return text;
 }
 
-static std::wstring Title(HWND dialog)
-{
-    wchar_t title[256] = {0};
-    GetWindowTextW(dialog, title, 256);
-    return title;
-}
-
 static int TopIndex(HWND list)
 {
     return (int)SendMessageW(list, LB_GETTOPINDEX, 0, 0);
