@@ -165,7 +165,8 @@ static double LoopPass(const std::vector<std::wstring> &paths)
     double start = Seconds();
     int failures = 0;
     for (const std::wstring &path : paths)
-        failures += ConvertFile(path.c_str(), Settings.modifyTimes) != STATUS_CONVERTED;
+        failures += ConvertFile(path.c_str(), Settings.modifyTimes, Settings.keepRiffTags) !=
+                    STATUS_CONVERTED;
     double elapsed = Seconds() - start;
     return failures == 0 ? elapsed : -1;
 }

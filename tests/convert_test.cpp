@@ -978,7 +978,10 @@ TEST(RealAudio, FfmpegMpegInRiffConvertsToItsPayload)
     struct Made {
         const wchar_t *source, *kind;
         unsigned formatTag;
-    } made[] = {{L"sine_mp3.wav", L"mp3", 0x0055}, {L"sine_mp2.wav", L"mp2", 0x0050}};
+        unsigned char syncMask, sync;
+    } made[] = {{L"sine_mp3.wav", L"mp3", 0x0055, 0xF0, 0xF0},
+                {L"sine_mp2.wav", L"mp2", 0x0050, 0xF0, 0xF0},
+                {L"sine_8k.wav", L"8k", 0x0055, 0xF8, 0xE0}};
     for (const Made &m : made) {
         SCOPED_TRACE(Narrow(m.source));
         Bytes wave = ReadBytes(dir + L"\\" + m.source);
@@ -987,9 +990,10 @@ TEST(RealAudio, FfmpegMpegInRiffConvertsToItsPayload)
         ASSERT_EQ(FormatTag(wave), m.formatTag);
         Bytes payload = ChunkPayload(wave, "data");
         ASSERT_GT(payload.size(), 1000u);
-        /* ffmpeg stored MPEG audio, not PCM: the payload opens on a frame sync. */
+        /* ffmpeg stored MPEG audio, not PCM: the payload opens on a frame
+         * sync, at 8 kHz that of MPEG 2.5 (version bits 00). */
         ASSERT_EQ(payload[0], 0xFF);
-        ASSERT_EQ(payload[1] & 0xF0, 0xF0);
+        ASSERT_EQ(payload[1] & m.syncMask, m.sync);
 
         Bytes rmp3 = wave;
         memcpy(&rmp3[8], "RMP3", 4);

@@ -3,6 +3,8 @@
 # by ffmpeg from a sine tone:
 #   sine_mp3.wav, sine_mp2.wav    MPEG layer 3 (format 0x55) and layer 2
 #                                 (0x50), to be converted and decoded
+#   sine_8k.wav                   MPEG 2.5 layer 3 at 8 kHz (frames begin
+#                                 FF E3), likewise
 #   tagged_info.wav               MPEG layer 3 with a LIST/INFO in UTF-8,
 #                                 whose tags the conversion keeps
 #   pcm_s16.wav, float.wav, alaw.wav, mulaw.wav, ima_adpcm.wav, gsm.wav
@@ -27,6 +29,7 @@ wave() {
 
 wave sine_mp3.wav 3 -ac 2 -c:a libmp3lame -b:a 128k
 wave sine_mp2.wav 2 -ac 2 -c:a mp2 -b:a 192k
+wave sine_8k.wav 2 -ac 1 -ar 8000 -c:a libmp3lame -b:a 16k
 # The texts are the ones tests/check_tags.py expects to read back.
 wave tagged_info.wav 2 -ac 2 -c:a libmp3lame -b:a 128k \
     -metadata title="春の海 Été" -metadata artist="山田 太郎" -metadata album="テスト盤" \
