@@ -35,40 +35,29 @@ add_executable(riff_tags_test tests/riff_tags_test.cpp tests/riff_builder.cpp)
 target_link_libraries(riff_tags_test riff_tags_san gtest_main)
 add_test(NAME riff_tags_test COMMAND riff_tags_test)
 
-# The fuzzer links its own copy of the parser, instrumented for coverage.
-add_executable(fuzz_unwrap tests/fuzz_unwrap.cpp core/unwrap.cpp)
-target_include_directories(fuzz_unwrap PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(fuzz_unwrap PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
-target_link_options(fuzz_unwrap PRIVATE -fsanitize=fuzzer,address,undefined)
-add_test(NAME fuzz_unwrap
-         COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_unwrap>
-                 -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds
-                 -DWORK=${CMAKE_BINARY_DIR}/fuzz_corpus -DSECONDS=${FUZZ_SECONDS}
-                 -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+# Each fuzzer links its own copy of the code it feeds, instrumented for
+# coverage, and runs for a bounded time over a fresh copy of its seeds.
+function(korvane_fuzzer name seeds seconds)
+  add_executable(${name} tests/${name}.cpp ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  add_test(NAME ${name}
+           COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${name}>
+                   -DSEEDS=${CMAKE_SOURCE_DIR}/tests/${seeds}
+                   -DWORK=${CMAKE_BINARY_DIR}/${name}_corpus -DSECONDS=${seconds}
+                   -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+endfunction()
+
+korvane_fuzzer(fuzz_unwrap fuzz_seeds ${FUZZ_SECONDS} core/unwrap.cpp)
 
 # The head check beside it, for a shorter time: its input is only a head.
 set(FUZZ_HEAD_SECONDS 20 CACHE STRING "How long the head check's fuzzer runs in the test suite")
-add_executable(fuzz_head tests/fuzz_head.cpp core/unwrap.cpp)
-target_include_directories(fuzz_head PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(fuzz_head PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
-target_link_options(fuzz_head PRIVATE -fsanitize=fuzzer,address,undefined)
-add_test(NAME fuzz_head
-         COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_head>
-                 -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds
-                 -DWORK=${CMAKE_BINARY_DIR}/fuzz_head_corpus -DSECONDS=${FUZZ_HEAD_SECONDS}
-                 -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+korvane_fuzzer(fuzz_head fuzz_seeds ${FUZZ_HEAD_SECONDS} core/unwrap.cpp)
 
 # The tag search, with seeds of its own: INFO lists, id3 and cart chunks.
 set(FUZZ_TAGS_SECONDS 30 CACHE STRING "How long the tag search's fuzzer runs in the test suite")
-add_executable(fuzz_riff_tags tests/fuzz_riff_tags.cpp core/riff_tags.cpp core/unwrap.cpp)
-target_include_directories(fuzz_riff_tags PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(fuzz_riff_tags PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
-target_link_options(fuzz_riff_tags PRIVATE -fsanitize=fuzzer,address,undefined)
-add_test(NAME fuzz_riff_tags
-         COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:fuzz_riff_tags>
-                 -DSEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds_tags
-                 -DWORK=${CMAKE_BINARY_DIR}/fuzz_tags_corpus -DSECONDS=${FUZZ_TAGS_SECONDS}
-                 -P ${CMAKE_SOURCE_DIR}/tests/run_fuzzer.cmake)
+korvane_fuzzer(fuzz_riff_tags fuzz_seeds_tags ${FUZZ_TAGS_SECONDS} core/riff_tags.cpp core/unwrap.cpp)
 
 # The benchmark measures the shipped code, so it is optimised and unsanitized.
 add_executable(bench_unwrap bench/bench_unwrap.cpp core/unwrap.cpp)
