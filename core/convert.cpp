@@ -264,17 +264,15 @@ static int RestoreTimes(const wchar_t *path, const FILETIME times[3])
 }
 
 /* The tags are looked for before the unwrapping, which overwrites the
- * chunks they are in. Only a file without a leading tag takes them: a tag
- * the file already leads with wins, and nothing is merged into it. */
+ * chunks they are in. A file that leads with a tag has none found: its tag
+ * wins, and nothing is merged into it. */
 static int UnwrapAndWrite(HANDLE file, unsigned char *buffer, uint32_t size, int keepRiffTags)
 {
     RiffTags tags = {NULL, 0, false, false, {0}};
-    RiffPlace place;
     UnwrapLayout layout;
     bool noMemory = false;
     int status;
-    if (keepRiffTags && LocateRiff(buffer, size, &place) && place.tagLength == 0 &&
-        !FindRiffTags(buffer, size, DecodeAnsi, &tags))
+    if (keepRiffTags && !FindRiffTags(buffer, size, DecodeAnsi, &tags))
         return STATUS_NO_MEMORY;
     /* A sound file whose second buffer could not be had is short of memory,
      * not damaged: a user told otherwise might throw a long recording away. */

@@ -557,7 +557,7 @@ int FindRiffTags(const unsigned char *buffer, uint32_t size, AnsiDecoder decode,
     int result = 1;
     memset(tags, 0, sizeof *tags);
     memset(&found, 0, sizeof found);
-    if (LocateRiff(buffer, size, &place)) {
+    if (LocateRiff(buffer, size, &place) && place.tagLength == 0) {
         WalkRiff(buffer, size, &place, &found);
         if (found.copyBytes != 0)
             result = CopyTag(buffer, &found, tags);

@@ -33,12 +33,13 @@ struct RiffTags {
     unsigned char trailing[ID3V1_BYTES]; /* an ID3v1 block to append */
 };
 
-/* Looks for the tags of a loaded file (size bytes and the guard) that has no
- * leading ID3v2 tag and holds a RIFF of form WAVE or RMP3 after its zero
- * bytes. Never reads outside the file, nor inside it outside the RIFF but
- * for its last 128 bytes. Returns 1 with tags filled in (leading may stay
- * NULL and hasTrailing false: nothing was found), 0 when the memory for a
- * tag could not be had; tags then holds nothing to release. */
+/* Looks for the tags of a loaded file (size bytes and the guard) that holds
+ * a RIFF of form WAVE or RMP3 after its zero bytes. A file that leads with an
+ * ID3v2 tag keeps that one, and nothing is found for it. Never reads outside
+ * the file, nor inside it outside the RIFF but for its last 128 bytes.
+ * Returns 1 with tags filled in (leading may stay NULL and hasTrailing
+ * false: nothing was found), 0 when the memory for a tag could not be had;
+ * tags then holds nothing to release. */
 int FindRiffTags(const unsigned char *buffer, uint32_t size, AnsiDecoder decode, RiffTags *tags);
 
 /* Releases what FindRiffTags took; tags then holds nothing. */

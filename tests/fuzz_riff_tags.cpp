@@ -183,16 +183,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     unsigned char *copy = (unsigned char *)malloc(fileSize + 1);
     memcpy(copy, loaded, fileSize + 1);
 
+    /* A file that leads with a tag keeps it: nothing is found for it. */
     RiffPlace place;
-    if (LocateRiff(loaded, fileSize, &place) && place.tagLength == 0) {
-        RiffTags tags;
-        if (FindRiffTags(loaded, fileSize, FakeDecode, &tags) != 1)
-            abort();
-        CheckTags(&tags, loaded, fileSize);
-        FreeRiffTags(&tags);
-        if (tags.leading != NULL || tags.leadingBytes != 0 || tags.hasTrailing)
-            abort();
-    }
+    bool leadingTag = LocateRiff(loaded, fileSize, &place) && place.tagLength != 0;
+    RiffTags tags;
+    if (FindRiffTags(loaded, fileSize, FakeDecode, &tags) != 1)
+        abort();
+    if (leadingTag && (tags.leading != NULL || tags.hasTrailing))
+        abort();
+    CheckTags(&tags, loaded, fileSize);
+    FreeRiffTags(&tags);
+    if (tags.leading != NULL || tags.leadingBytes != 0 || tags.hasTrailing)
+        abort();
     if (memcmp(copy, loaded, fileSize + 1) != 0)
         abort();
     free(copy);
