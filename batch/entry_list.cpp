@@ -203,12 +203,10 @@ void AddFolder(const wchar_t *folder)
  * plain title back, as any other change of the list does. */
 static void ShowDropOutcome(int added, int skipped)
 {
-    wchar_t note[64], count[COUNT_UNITS];
+    wchar_t count[COUNT_UNITS];
     if (skipped > 0) {
         FormatCount(count, skipped);
-        _snwprintf(note, 64, L"%s 件はパスが長すぎるため追加できませんでした", count);
-        note[63] = 0;
-        ShowTitleNote(MainDialog, note);
+        ShowTitleNote(MainDialog, L"%s 件はパスが長すぎるため追加できませんでした", count);
     } else if (!added) {
         ShowTitleNote(MainDialog, L"追加できるファイルがありませんでした");
     } else {

@@ -17,6 +17,7 @@
  */
 #include "run.h"
 
+#include <stdarg.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -206,11 +207,8 @@ static void StopTitleTimer(HWND dialog)
 /* A count written now leaves the timer nothing to catch up. */
 static void WriteProgress(HWND dialog, DWORD now)
 {
-    wchar_t title[TITLE_UNITS];
     StopTitleTimer(dialog);
-    _snwprintf(title, TITLE_UNITS, L"%s - %d / %d", kProgramTitle, Tally.checking, Tally.entries);
-    title[TITLE_UNITS - 1] = 0;
-    SetWindowTextW(dialog, title);
+    ShowTitleNote(dialog, L"%d / %d", Tally.checking, Tally.entries);
     Tally.titleShownAt = now;
 }
 
@@ -256,15 +254,13 @@ static void CountOutcome(int status)
  * with the counts so far. */
 static void ShowSummary(HWND dialog)
 {
-    wchar_t title[TITLE_UNITS], converted[COUNT_UNITS], notNeeded[COUNT_UNITS], failed[COUNT_UNITS];
+    wchar_t converted[COUNT_UNITS], notNeeded[COUNT_UNITS], failed[COUNT_UNITS];
     int outcomes = Tally.converted + Tally.notNeeded + Tally.failed;
     FormatCount(converted, Tally.converted);
     FormatCount(notNeeded, Tally.notNeeded);
     FormatCount(failed, Tally.failed);
-    _snwprintf(title, TITLE_UNITS, L"%s - %s: 変換 %s 件 / 不要 %s 件 / 失敗 %s 件", kProgramTitle,
-               outcomes == Tally.entries ? L"完了" : L"中止", converted, notNeeded, failed);
-    title[TITLE_UNITS - 1] = 0;
-    SetWindowTextW(dialog, title);
+    ShowTitleNote(dialog, L"%s: 変換 %s 件 / 不要 %s 件 / 失敗 %s 件",
+                  outcomes == Tally.entries ? L"完了" : L"中止", converted, notNeeded, failed);
 }
 
 void ShowPlainTitle(HWND dialog)
@@ -272,10 +268,14 @@ void ShowPlainTitle(HWND dialog)
     SetWindowTextW(dialog, kProgramTitle);
 }
 
-void ShowTitleNote(HWND dialog, const wchar_t *note)
+void ShowTitleNote(HWND dialog, const wchar_t *format, ...)
 {
     wchar_t title[TITLE_UNITS];
-    _snwprintf(title, TITLE_UNITS, L"%s - %s", kProgramTitle, note);
+    va_list values;
+    int prefix = _snwprintf(title, TITLE_UNITS, L"%s - ", kProgramTitle);
+    va_start(values, format);
+    _vsnwprintf(title + prefix, TITLE_UNITS - prefix, format, values);
+    va_end(values);
     title[TITLE_UNITS - 1] = 0;
     SetWindowTextW(dialog, title);
 }

@@ -50,8 +50,9 @@ void FollowRun(HWND list, WPARAM index);
 
 /* The list changed: the title no longer sums up the last run over it. */
 void ShowPlainTitle(HWND dialog);
-/* "Korvane - note": what the title tells until the list changes. */
-void ShowTitleNote(HWND dialog, const wchar_t *note);
+/* "Korvane - " and the note, formatted as _snwprintf does: the count of a
+ * run, or what the title tells until the list changes. */
+void ShowTitleNote(HWND dialog, const wchar_t *format, ...);
 
 /* An int with its thousands separators: 2,147,483,647 and the terminator. */
 #define COUNT_UNITS 16
