@@ -204,23 +204,30 @@ void ClickControl(HWND dialog, int id)
     SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
-void PressListKey(HWND dialog, UINT key, bool ctrl)
+void WithKeyHeld(UINT modifier, bool held, const std::function<void()> &action)
 {
-    HWND list = EntryListOf(dialog);
     DWORD self = GetCurrentThreadId();
     /* Sharing the dialog thread's input state lets this thread set the key
-     * state that the list reads with GetKeyState. */
+     * state that the dialog and the list read with GetKeyState. */
     AttachThreadInput(self, DialogThreadId(), TRUE);
     BYTE state[256];
     GetKeyboardState(state);
-    BYTE saved = state[VK_CONTROL];
-    state[VK_CONTROL] = ctrl ? 0x80 : 0;
+    BYTE saved = state[modifier];
+    state[modifier] = held ? 0x80 : 0;
     SetKeyboardState(state);
-    SendMessageW(list, WM_KEYDOWN, key, 1);
-    SendMessageW(list, WM_KEYUP, key, 0xC0000001);
-    state[VK_CONTROL] = saved;
+    action();
+    state[modifier] = saved;
     SetKeyboardState(state);
     AttachThreadInput(self, DialogThreadId(), FALSE);
+}
+
+void PressListKey(HWND dialog, UINT key, bool ctrl)
+{
+    HWND list = EntryListOf(dialog);
+    WithKeyHeld(VK_CONTROL, ctrl, [&] {
+        SendMessageW(list, WM_KEYDOWN, key, 1);
+        SendMessageW(list, WM_KEYUP, key, 0xC0000001);
+    });
 }
 
 struct FindRequest {

@@ -50,6 +50,9 @@ bool AcceptsDrops(HWND dialog);
 void ClickButton(HWND dialog, int id);
 /* A real click on a button: check boxes toggle themselves first. */
 void ClickControl(HWND dialog, int id);
+/* Runs action with the modifier key held (or not) in the key state of the
+ * dialog's thread, then puts that key back as it was. */
+void WithKeyHeld(UINT modifier, bool held, const std::function<void()> &action);
 /* A key pressed while the list has the focus; with ctrl, Ctrl is held in the
  * key state the list reads. */
 void PressListKey(HWND dialog, UINT key, bool ctrl);

@@ -468,24 +468,17 @@ bool FocusIs(HWND window)
 }
 
 /* Tab posted to the list, so that it meets the dialog's own loop as a typed
- * key does, with Shift held as PressListKey holds Ctrl (in the key state the
- * dialog manager reads) until the focus has reached target. */
+ * key does, with Shift held (in the key state the dialog manager reads)
+ * until the focus has reached target. */
 bool TabFromListReaches(HWND dialog, bool shift, HWND target)
 {
     HWND list = EntryListOf(dialog);
-    DWORD self = GetCurrentThreadId();
-    AttachThreadInput(self, DialogThreadId(), TRUE);
-    BYTE state[256];
-    GetKeyboardState(state);
-    BYTE saved = state[VK_SHIFT];
-    state[VK_SHIFT] = shift ? 0x80 : 0;
-    SetKeyboardState(state);
-    PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
-    PostMessageW(list, WM_KEYUP, VK_TAB, 0xC0000001);
-    bool reached = WaitUntil([&] { return FocusIs(target); }, 2000);
-    state[VK_SHIFT] = saved;
-    SetKeyboardState(state);
-    AttachThreadInput(self, DialogThreadId(), FALSE);
+    bool reached = false;
+    WithKeyHeld(VK_SHIFT, shift, [&] {
+        PostMessageW(list, WM_KEYDOWN, VK_TAB, 1);
+        PostMessageW(list, WM_KEYUP, VK_TAB, 0xC0000001);
+        reached = WaitUntil([&] { return FocusIs(target); }, 2000);
+    });
     return reached;
 }
 
