@@ -7,7 +7,7 @@
 #define KORVANE_RES_VERSION_H
 
 #define KORVANE_VERSION_MAJOR 1
-#define KORVANE_VERSION_MINOR 1
+#define KORVANE_VERSION_MINOR 2
 #define KORVANE_VERSION_PATCH 0
 
 /* "1.0.0", made from the numbers above so the two can't disagree. */
