@@ -175,6 +175,8 @@ target_link_libraries(screenshot_scene korvane_app)
 # ---- benchmarks (built, not run by the test suite) ----
 add_executable(bench_convert bench/bench_convert.cpp)
 target_link_libraries(bench_convert korvane_core psapi)
+add_executable(bench_memory bench/bench_memory.cpp)
+target_link_libraries(bench_memory korvane_core psapi)
 add_executable(bench_check bench/bench_check.cpp)
 target_link_libraries(bench_check korvane_core)
 foreach(name bench_drop bench_run)
