@@ -199,7 +199,8 @@ int main(int argc, char **argv)
         CheckOutput(path, size);
     DeleteFileW(path);
     if (status != STATUS_CONVERTED) {
-        fprintf(stderr, "bench_memory: ConvertFile on %ld MiB gave status %d\n", mib, status);
+        fprintf(stderr, "bench_memory: ConvertFile on %ld MiB gave status %d (peak %.1f MiB)\n",
+                mib, status, peak / 1024.0);
         return 1;
     }
     printf("  %5ld MiB file: converted in %.2f s; resident %.1f MiB before, peak %.1f MiB"
