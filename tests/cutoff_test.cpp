@@ -8,10 +8,15 @@
  * after fixed shares of a conversion's time, and at instants found by
  * watching the file and its folder, since those are the ones that land
  * while it writes whatever way the conversion writes (over the file, or
- * into a new file beside it). A leftover hidden .tmp file beside it is
- * allowed, as the guide tells users it may be deleted. A child that ran to
- * completion before its instant must have left the converted content.
- * Each child start costs about a second under Wine, so the rounds are few.
+ * into a new file beside it that then takes the file's place): the first
+ * change of either, a new file grown to the result's size, and any moment
+ * when no file stands at the path, as between the two steps of a
+ * replacement that moves the old file away before it moves the new one in.
+ * A leftover hidden .tmp file beside it is allowed, as the guide tells
+ * users it may be deleted. A child that ran to completion before its
+ * instant must have left the converted content.
+ * Starting a child under Wine takes a few tenths of a second, so the rounds
+ * are few.
  */
 #include <windows.h>
 #include <shellapi.h>
@@ -119,6 +124,7 @@ enum Trigger {
     FROM_START,       /* the child's conversion starts */
     FIRST_WRITE,      /* the first change of the file or its folder */
     FULL_SIZED_OTHER, /* a new file beside it has the result's size */
+    PATH_GONE,        /* no file stands at the path, if only for a moment */
 };
 
 struct Instant {
@@ -145,6 +151,7 @@ const Instant kInstants[] = {
     {"full new file", FULL_SIZED_OTHER, 0.0, 0},
     {"full new file + 2 ms", FULL_SIZED_OTHER, 0.0, 2},
     {"full new file + 10%", FULL_SIZED_OTHER, 0.1, 0},
+    {"path empty", PATH_GONE, 0.0, 0},
 };
 
 /* ---- One round ---- */
@@ -172,9 +179,22 @@ bool EndsWithTmp(const wchar_t *name)
     return length >= 4 && !_wcsicmp(name + length - 4, L".tmp");
 }
 
-/* Removes whatever stands beside the file; returns what of it is not a
- * leftover the conversion may leave. */
-std::string ClearLeftovers(const Case &c, int *leftovers)
+/* What a file beside the original holds, in words. */
+std::string Holds(const Case &c, const std::wstring &path, ULONGLONG size)
+{
+    if (size == 0)
+        return "empty";
+    Bytes bytes = ReadBytes(path);
+    if (bytes == c.original)
+        return "the original";
+    if (bytes == c.expected)
+        return "the result";
+    return std::to_string(size) + " other bytes";
+}
+
+/* Removes whatever stands beside the file, and says what it was in *seen;
+ * returns what of it is not a leftover the conversion may leave. */
+std::string ClearLeftovers(const Case &c, int *leftovers, std::string *seen)
 {
     std::string wrong;
     WIN32_FIND_DATAW found;
@@ -186,15 +206,18 @@ std::string ClearLeftovers(const Case &c, int *leftovers)
         std::wstring name = found.cFileName;
         if (name == L"." || name == L".." || !_wcsicmp(name.c_str(), c.name.c_str()))
             continue;
+        std::wstring path = c.dir + L"\\" + name;
         /* Under Wine a file is made first and marked after: killed in
          * between, it is left empty and unmarked. */
         bool hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-        bool empty = found.nFileSizeLow == 0 && found.nFileSizeHigh == 0;
-        if (!EndsWithTmp(name.c_str()) || (c.hiddenKept && !hidden && !empty))
-            wrong += " " + Narrow(name) + (hidden ? " (hidden)" : " (not hidden)");
+        ULONGLONG size = ((ULONGLONG)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+        std::string what = " " + Narrow(name) + (hidden ? " (hidden, " : " (not hidden, ") +
+                           Holds(c, path, size) + ")";
+        *seen += what;
+        if (!EndsWithTmp(name.c_str()) || (c.hiddenKept && !hidden && size > 0))
+            wrong += what;
         else
             ++*leftovers;
-        std::wstring path = c.dir + L"\\" + name;
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
     } while (FindNextFileW(search, &found));
@@ -247,11 +270,27 @@ void WaitUntilSettled(const Case &c)
 }
 
 /* Waits for the round's instant; returns false when the child ended first. */
+/* Looks only at whether the path names a file, as often as can be: a
+ * replacement made in two steps (the old file moved away, the new one moved
+ * in) leaves the path empty for well under a millisecond. */
+bool WaitForEmptyPath(const Case &c, HANDLE process, double start)
+{
+    for (unsigned i = 1;; i++) {
+        if (GetFileAttributesW(c.path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        if (i % 64 == 0 &&
+            (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 || Seconds() - start > 60))
+            return false;
+    }
+}
+
 bool WaitForInstant(const Case &c, const Instant &at, HANDLE process, double start,
                     const Observation &before)
 {
     if (at.trigger == NEVER)
         return WaitForSingleObject(process, 60000) != WAIT_OBJECT_0;
+    if (at.trigger == PATH_GONE)
+        return WaitForEmptyPath(c, process, start);
     if (at.trigger != FROM_START) {
         for (;;) {
             if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
@@ -276,46 +315,61 @@ struct Outcome {
     double ms; /* from the conversion's start to the kill or the child's end */
 };
 
-Outcome RunRound(const Case &c, const Instant &at, int round)
+/* Starts the child, waits for its conversion to start and then for the
+ * instant, and kills it there; returns when it has ended, with its exit code
+ * in *exitCode and in *ms the time from the conversion's start to the kill,
+ * or to its end when it ended first (*killed false). False when it never
+ * started converting. */
+bool StopChildAt(const Case &c, const Instant &at, int round, DWORD *exitCode, bool *killed,
+                 double *ms)
 {
-    Outcome out = {"", false, 0};
     wchar_t exe[MAX_PATH], eventName[64];
     GetModuleFileNameW(NULL, exe, MAX_PATH);
     _snwprintf(eventName, 64, L"korvane-cutoff-%lu-%d", GetCurrentProcessId(), round);
     eventName[63] = 0;
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, eventName);
     std::wstring commandLine =
         std::wstring(L"\"") + exe + L"\" " + kChildFlag + L" \"" + c.path + L"\" " + eventName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
+    bool converting = false;
+    *killed = false;
+    *exitCode = 0;
     Observation before = Observe(c.dir, c.name);
-    if (ready == NULL ||
-        !CreateProcessW(exe, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) {
-        out.verdict = "could not start the child";
-        if (ready != NULL)
-            CloseHandle(ready);
-        return out;
+    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, eventName);
+    if (ready != NULL &&
+        CreateProcessW(exe, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) {
+        HANDLE started[2] = {ready, child.hProcess};
+        converting = WaitForMultipleObjects(2, started, FALSE, 30000) == WAIT_OBJECT_0;
+        double start = Seconds();
+        if (!converting || WaitForInstant(c, at, child.hProcess, start, before))
+            *killed = TerminateProcess(child.hProcess, kKilledExit) != 0;
+        *ms = (Seconds() - start) * 1000;
+        WaitForSingleObject(child.hProcess, 30000);
+        if (!*killed)
+            *ms = (Seconds() - start) * 1000;
+        GetExitCodeProcess(child.hProcess, exitCode);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
     }
-    HANDLE started[2] = {ready, child.hProcess};
-    DWORD which = WaitForMultipleObjects(2, started, FALSE, 30000);
-    double start = Seconds();
-    bool killed = false;
-    if (which == WAIT_OBJECT_0 && WaitForInstant(c, at, child.hProcess, start, before))
-        killed = TerminateProcess(child.hProcess, kKilledExit) != 0;
-    WaitForSingleObject(child.hProcess, 30000);
-    out.ms = (Seconds() - start) * 1000;
-    DWORD exitCode = 0;
-    GetExitCodeProcess(child.hProcess, &exitCode);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    CloseHandle(ready);
+    if (ready != NULL)
+        CloseHandle(ready);
+    return converting;
+}
+
+Outcome RunRound(const Case &c, const Instant &at, int round)
+{
+    Outcome out = {"", false, 0};
+    DWORD exitCode;
+    bool killed;
+    if (!StopChildAt(c, at, round, &exitCode, &killed, &out.ms))
+        out.verdict = "the child did not start converting; ";
     WaitUntilSettled(c);
 
     bool exists = FileExists(c.path);
     std::string verdict = Verdict(c, ReadBytes(c.path), exists);
     int leftovers = 0;
-    std::string wrong = ClearLeftovers(c, &leftovers);
+    std::string seen, wrong = ClearLeftovers(c, &leftovers, &seen);
     bool ranThrough = !killed || exitCode != kKilledExit;
     char text[160];
     if (ranThrough)
@@ -323,13 +377,14 @@ Outcome RunRound(const Case &c, const Instant &at, int round)
                  exitCode);
     else
         snprintf(text, sizeof text, "killed %.1f ms after the start: ", out.ms);
-    out.verdict = text + verdict;
-    if (leftovers > 0)
-        out.verdict += ", " + std::to_string(leftovers) + " .tmp left beside it";
+    out.ok = out.verdict.empty() && wrong.empty() &&
+             (ranThrough ? exitCode == STATUS_CONVERTED && verdict == "result"
+                         : verdict == "original" || verdict == "result");
+    out.verdict += text + verdict;
     if (!wrong.empty())
-        out.verdict += ", unexpected beside it:" + wrong;
-    out.ok = wrong.empty() && (ranThrough ? exitCode == STATUS_CONVERTED && verdict == "result"
-                                          : verdict == "original" || verdict == "result");
+        out.verdict += "; not to be left beside it:" + wrong;
+    else if (leftovers > 0)
+        out.verdict += "; left beside it:" + seen;
     return out;
 }
 
