@@ -97,6 +97,11 @@ add_test(NAME check_tags
 set_tests_properties(check_tags PROPERTIES FIXTURES_REQUIRED korvane_converted_audio
                                            DEPENDS convert_test)
 
+# A child process converting a file of tens of MiB is killed at chosen
+# instants; the file must be whole after each.
+korvane_wine_test(cutoff_test tests/riff_builder.cpp tests/test_files.cpp)
+target_link_libraries(cutoff_test korvane_core gtest shell32)
+
 korvane_wine_test(settings_test tests/test_files.cpp settings/settings.cpp)
 target_link_libraries(settings_test gtest_main)
 
@@ -170,6 +175,8 @@ target_link_libraries(screenshot_scene korvane_app)
 # ---- benchmarks (built, not run by the test suite) ----
 add_executable(bench_convert bench/bench_convert.cpp)
 target_link_libraries(bench_convert korvane_core psapi)
+add_executable(bench_memory bench/bench_memory.cpp)
+target_link_libraries(bench_memory korvane_core psapi)
 add_executable(bench_check bench/bench_check.cpp)
 target_link_libraries(bench_check korvane_core)
 foreach(name bench_drop bench_run)

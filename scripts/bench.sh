@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks; they are not part of the test suite.
-#   scripts/bench.sh                  all five
-#   scripts/bench.sh unwrap convert   some of: unwrap convert check drop run
-# unwrap runs natively; convert, check, drop and run are Windows programs run under
+#   scripts/bench.sh                  all six
+#   scripts/bench.sh unwrap convert   some of: unwrap convert check drop run memory
+# unwrap runs natively; convert, check, drop, run and memory are Windows programs run under
 # the Wine of the project's root (scripts/wine.sh) in the tests' prefix, on a
 # virtual display: the 32-bit program users get, in Wine's WoW64 mode. Where
 # the machine runs no 32-bit code, the 32-bit program would run under
 # qemu-i386, and timings taken there measure the emulator: the 64-bit build
 # runs instead, natively, and the first line says so.
+# memory converts a wrapped file of each size in KORVANE_BENCH_MEMORY_MIB
+# (MiB, default "64 1024"; up to 4095) in a process of its own, and compares
+# the peaks of their resident memory.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(unwrap convert check drop run)
+[ ${#names[@]} -gt 0 ] || names=(unwrap convert check drop run memory)
 
 bash scripts/install-deps.sh >/dev/null
 bash scripts/build.sh >/dev/null
@@ -56,12 +59,43 @@ run_with_theme() {
     trap korvane_stop_display EXIT
 }
 
+# One process per size: the peak each reads of itself holds from its start.
+# A conversion's memory is not to grow with the file: the aim is that all
+# the peaks lie within 8 MiB of each other.
+run_memory() {
+    local mib line peak failed=0
+    local peaks=()
+    echo "peak resident memory of a process converting one wrapped WAVE, tags kept:"
+    for mib in ${KORVANE_BENCH_MEMORY_MIB:-64 1024}; do
+        if line=$("$KORVANE_WINE" "$build/bench_memory.exe" "$mib"); then
+            echo "$line"
+            peak=$(sed -n 's/.*\[peak KiB \([0-9]*\)\].*/\1/p' <<<"$line")
+            peaks+=("$peak")
+        else
+            failed=1
+        fi
+    done
+    if [ ${#peaks[@]} -ge 2 ]; then
+        printf '%s\n' "${peaks[@]}" | awk '
+            NR == 1 || $1 < low { low = $1 }
+            NR == 1 || $1 > high { high = $1 }
+            END {
+                spread = (high - low) / 1024
+                printf "  largest peak %.1f MiB - smallest %.1f MiB = %.1f MiB;" \
+                    " aim at most 8 MiB: %s\n", high / 1024, low / 1024, spread,
+                    spread <= 8 ? "met" : "missed"
+            }'
+    fi
+    return $failed
+}
+
 status=0
 for name in "${names[@]}"; do
     echo "== $name"
     case $name in
         unwrap) build/native/bench_unwrap || status=1 ;;
         convert | check | drop) "$KORVANE_WINE" "$build/bench_$name.exe" || status=1 ;;
+        memory) run_memory || status=1 ;;
         run)
             "$KORVANE_WINE" "$build/bench_run.exe" || status=1
             run_with_theme || status=1
