@@ -26,6 +26,9 @@ extern WNDPROC PreviousListBoxProc;
 int ComposePath(wchar_t *out, size_t units, const wchar_t *dir, const wchar_t *name);
 
 void AddDroppedItems(HDROP drop);
+/* Adds the arguments of a command line after the program's own name, as a
+ * drop of the same items would add them. */
+void AddArgumentItems(const wchar_t *commandLine);
 void AddFolder(const wchar_t *folder);
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam);
 
