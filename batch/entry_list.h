@@ -1,6 +1,7 @@
 /*
  * entry_list.h: the batch is the contents of the main dialog's list box.
  * Dropped files become entries as they are; dropped folders are searched.
+ * The files and folders named on the command line are taken alike.
  */
 #ifndef KORVANE_BATCH_ENTRY_LIST_H
 #define KORVANE_BATCH_ENTRY_LIST_H

@@ -614,9 +614,10 @@ TEST_F(EntryList, CtrlCCopiesTheSelectedEntriesAsText)
 
 /* ---- The command line ---- */
 
-/* What the shell and a command prompt pass: a folder, a quoted path with
- * spaces, a Japanese name relative to the current folder, a file that does
- * not exist and a name too long for a path; the program's own name first. */
+/* What the shell and a command prompt pass: a folder relative to the
+ * current folder with a backslash at its end, a quoted path with spaces, a
+ * Japanese name relative to the current folder, a file that does not exist
+ * and a name too long for a path; the program's own name first. */
 TEST_F(EntryList, CommandLineArgumentsAreAddedAsADropOfThemWould)
 {
     PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -635,7 +636,7 @@ TEST_F(EntryList, CommandLineArgumentsAreAddedAsADropOfThemWould)
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(base.c_str()));
-    std::wstring commandLine = L"\"" + base + L"\\not an entry.exe\" " + folder + L" \"" + spaced +
+    std::wstring commandLine = L"\"" + base + L"\\not an entry.exe\" folder\\ \"" + spaced +
                                L"\\my song.wav\" 予定表.mp3 " + missing + L" " + tooLong;
     dialog = StartDialog(true, commandLine.c_str());
     SetCurrentDirectoryW(previous);
