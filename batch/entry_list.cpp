@@ -1,6 +1,11 @@
 /*
- * entry_list.cpp: filling the list from dropped files and folders, and the
- * list's own keys (Delete removes the selection, Ctrl+A selects everything).
+ * entry_list.cpp: filling the list from dropped files and folders and from
+ * the program's command line, and the list's own keys (Delete removes the
+ * selection, Ctrl+A selects everything, Ctrl+C copies the selection).
+ *
+ * The command line is taken as a drop of the same items: the shell starts
+ * the program with the files dropped onto its icon or sent to it as the
+ * arguments, and the user expects what a drop onto the window does.
  *
  * Folders are searched depth first in the order the platform returns their
  * items, so a subfolder's files land where the subfolder was met. Names that
@@ -24,6 +29,7 @@
 #include <wchar.h>
 
 #include "batch/run.h"
+#include "core/convert.h"
 #include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -214,36 +220,95 @@ static void ShowDropOutcome(int added, int skipped)
     }
 }
 
-void AddDroppedItems(HDROP drop)
+/* Where the items of one addition come from: a drop or the command line.
+ * A reader writes the full path of the item at index into name. */
+enum { ITEM_READ, ITEM_TOO_LONG, ITEM_UNREAD };
+typedef int (*ItemReader)(void *source, UINT index, wchar_t name[MAX_PATH]);
+
+static void AddItem(FolderSearch *search, const wchar_t *name)
 {
-    wchar_t name[PATH_BUFFER_UNITS] = {0};
+    if (PathIsDirectoryW(name))
+        SearchFolder(search, name);
+    else
+        AddEntry(search->list, name);
+}
+
+/* An item that names nothing that exists becomes an entry all the same:
+ * the run then tells the user it could not be opened. */
+static void AddItems(ItemReader read, void *source, UINT count)
+{
+    wchar_t name[MAX_PATH];
     HWND list = GetDlgItem(MainDialog, IDC_ENTRY_LIST);
-    /* One record of searched folders for the whole drop. */
+    /* One record of searched folders for the whole addition. */
     FolderSearch search = {list, NULL, 0, 0, 0};
     LRESULT entriesBefore = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
     /* Redrawing the list and its scroll bars after every entry makes a large
-     * folder take minutes; it is drawn once when the drop is done. */
+     * folder take minutes; it is drawn once when the addition is done. */
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     for (UINT i = 0; i < count; i++) {
-        /* A name of MAX_PATH units or more would arrive cut, naming another
-         * file or none; it is skipped. */
-        UINT length = DragQueryFileW(drop, i, NULL, 0);
-        if (length >= MAX_PATH) {
+        switch (read(source, i, name)) {
+        case ITEM_READ:
+            AddItem(&search, name);
+            break;
+        case ITEM_TOO_LONG:
             search.skipped++;
-            continue;
+            break;
+        default:
+            break;
         }
-        if (length == 0 || DragQueryFileW(drop, i, name, MAX_PATH) != length)
-            continue;
-        if (PathIsDirectoryW(name))
-            SearchFolder(&search, name);
-        else
-            AddEntry(list, name);
     }
     free(search.searched);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, NULL, TRUE);
     ShowDropOutcome(SendMessageW(list, LB_GETCOUNT, 0, 0) != entriesBefore, search.skipped);
+}
+
+/* A name of MAX_PATH units or more would arrive cut, naming another file or
+ * none; it is skipped. */
+static int ReadDroppedItem(void *source, UINT index, wchar_t name[MAX_PATH])
+{
+    HDROP drop = (HDROP)source;
+    UINT length = DragQueryFileW(drop, index, NULL, 0);
+    if (length >= MAX_PATH)
+        return ITEM_TOO_LONG;
+    if (length == 0 || DragQueryFileW(drop, index, name, MAX_PATH) != length)
+        return ITEM_UNREAD;
+    return ITEM_READ;
+}
+
+void AddDroppedItems(HDROP drop)
+{
+    AddItems(ReadDroppedItem, drop, DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0));
+}
+
+/* The argument after the program's own name at index. The shell passes
+ * full paths; a command prompt may pass names relative to its folder, which
+ * is the program's current folder too. A full path that would not fit, or
+ * could not be made at all, is skipped as too long. A backslash at the end
+ * is dropped but for a drive's root, as a drop never has one. */
+static int ReadArgument(void *source, UINT index, wchar_t name[MAX_PATH])
+{
+    const wchar_t *argument = ((wchar_t **)source)[index + 1];
+    if (argument[0] == 0)
+        return ITEM_UNREAD;
+    DWORD length = GetFullPathNameW(argument, MAX_PATH, name, NULL);
+    if (length == 0 || length >= MAX_PATH)
+        return ITEM_TOO_LONG;
+    if (length > 3 && name[length - 1] == L'\\')
+        name[length - 1] = 0;
+    return ITEM_READ;
+}
+
+void AddArgumentItems(const wchar_t *commandLine)
+{
+    int count = 0;
+    wchar_t **arguments = CommandLineToArgvW(commandLine, &count);
+    if (arguments == NULL)
+        return;
+    /* The program's name alone: nothing to add, nothing to tell. */
+    if (count > 1)
+        AddItems(ReadArgument, arguments, (UINT)(count - 1));
+    LocalFree(arguments);
 }
 
 static void DeleteSelectedEntries(HWND list)
@@ -258,6 +323,99 @@ static void DeleteSelectedEntries(HWND list)
     }
     if (deleted)
         ShowPlainTitle(MainDialog);
+}
+
+/* Turns an entry's text, units long at line, into its line of the copy in
+ * place: the path, a tab and the message without the line feed and " > ".
+ * An entry without an outcome, none yet or the one being checked, is its
+ * path alone. Returns the line's length, never more than units. */
+static size_t MakeCopyLine(wchar_t *line, size_t units)
+{
+    static const wchar_t kLead[] = L" > ";
+    const size_t leadUnits = sizeof kLead / sizeof kLead[0] - 1;
+    const wchar_t *checking = StatusSuffix(STATUS_CHECKING);
+    size_t path = 0;
+    while (path < units && line[path] != L'\n')
+        path++;
+    if (path == units)
+        return units;
+    size_t suffix = units - path;
+    if (suffix == wcslen(checking) && wmemcmp(line + path, checking, suffix) == 0)
+        return path;
+    size_t message = path + 1;
+    if (units - message >= leadUnits && wmemcmp(line + message, kLead, leadUnits) == 0)
+        message += leadUnits;
+    if (message == units)
+        return path;
+    line[path] = L'\t';
+    memmove(line + path + 1, line + message, (units - message) * sizeof(wchar_t));
+    return path + 1 + (units - message);
+}
+
+/* The clipboard takes the memory only when the data is set; otherwise it
+ * stays the caller's. */
+static int PlaceOnClipboard(HWND owner, HGLOBAL memory)
+{
+    if (!OpenClipboard(owner))
+        return 0;
+    int placed = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory) != NULL;
+    CloseClipboard();
+    return placed;
+}
+
+/* Room for every selected entry's text and its line end, and the
+ * terminator; 0 when nothing is selected or the count would not fit. */
+static size_t CopyUnits(HWND list, int count)
+{
+    size_t units = 1;
+    for (int i = 0; i < count; i++) {
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) <= 0)
+            continue;
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length == LB_ERR)
+            continue;
+        if ((size_t)length + 2 > (size_t)-1 / sizeof(wchar_t) - units)
+            return 0;
+        units += (size_t)length + 2;
+    }
+    return units > 1 ? units : 0;
+}
+
+/* One line per selected entry, in the list's order, each ended by CR LF,
+ * as Unicode text: a record a user can keep or search in an editor. With
+ * nothing selected the clipboard is left as it was. */
+static void CopySelectedEntries(HWND list)
+{
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    size_t units = CopyUnits(list, count), pos = 0;
+    if (units == 0)
+        return;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, units * sizeof(wchar_t));
+    if (memory == NULL)
+        return;
+    wchar_t *text = (wchar_t *)GlobalLock(memory);
+    if (text == NULL) {
+        GlobalFree(memory);
+        return;
+    }
+    for (int i = 0; i < count; i++) {
+        if ((int)SendMessageW(list, LB_GETSEL, i, 0) <= 0)
+            continue;
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        /* The text, its line end and the final terminator must fit. */
+        if (length == LB_ERR || (size_t)length + 2 > units - 1 - pos)
+            continue;
+        LRESULT copied = SendMessageW(list, LB_GETTEXT, i, (LPARAM)(text + pos));
+        if (copied == LB_ERR || copied > length)
+            continue;
+        pos += MakeCopyLine(text + pos, (size_t)copied);
+        text[pos++] = L'\r';
+        text[pos++] = L'\n';
+    }
+    text[pos] = 0;
+    GlobalUnlock(memory);
+    if (!PlaceOnClipboard(list, memory))
+        GlobalFree(memory);
 }
 
 /* The dialog manager names the key it asks about; it may ask about none. */
@@ -296,6 +454,9 @@ LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPA
             /* The list box limits the range to its last entry. */
             LPARAM count = SendMessageW(list, LB_GETCOUNT, 0, 0);
             SendMessageW(list, LB_SELITEMRANGEEX, 0, count);
+        } else if (wParam == 'C' && (GetKeyState(VK_CONTROL) & 0x8000)) {
+            /* During a run too: the list is only read. */
+            CopySelectedEntries(list);
         }
     }
     return CallWindowProcW(PreviousListBoxProc, list, message, wParam, lParam);

@@ -1,6 +1,7 @@
 /*
  * entry_list.h: the batch is the contents of the main dialog's list box.
  * Dropped files become entries as they are; dropped folders are searched.
+ * The files and folders named on the command line are taken alike.
  */
 #ifndef KORVANE_BATCH_ENTRY_LIST_H
 #define KORVANE_BATCH_ENTRY_LIST_H
@@ -26,6 +27,9 @@ extern WNDPROC PreviousListBoxProc;
 int ComposePath(wchar_t *out, size_t units, const wchar_t *dir, const wchar_t *name);
 
 void AddDroppedItems(HDROP drop);
+/* Adds the arguments of a command line after the program's own name, as a
+ * drop of the same items would add them. */
+void AddArgumentItems(const wchar_t *commandLine);
 void AddFolder(const wchar_t *folder);
 LRESULT CALLBACK ListBoxSubclassProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -13,7 +13,13 @@
  * along with the entry being checked (unless the user has scrolled away from
  * it), and the title bar counts the entries (a count held back to spare
  * redrawing is shown by a timer) and, once the run has ended, sums up their
- * outcomes until the list changes.
+ * outcomes until the list changes. Each entry keeps the outcome it got in
+ * the current run as its item data, so that the run's failures can be found
+ * among thousands of entries when it ends: they become the list's selection.
+ *
+ * A file that the run converted, or found to be plain MPEG audio, may be
+ * renamed after its content when the option is on; the entry then shows the
+ * new path, so that the next run over the list finds the file.
  */
 #include "run.h"
 
@@ -23,6 +29,7 @@
 
 #include "batch/entry_list.h"
 #include "core/convert.h"
+#include "core/extension.h"
 #include "platform/system_dlls.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -59,11 +66,34 @@ static void CutAtLineFeed(wchar_t *text)
         *lineFeed = 0;
 }
 
+/* Only a file converted or found plain is renamed: any other outcome says
+ * nothing sure of its content. A name that stays tells why in its status;
+ * a new one reaches the entry before the status does. */
+static int FitName(HWND dialog, WPARAM index, const wchar_t *path, int keepTimes, int status)
+{
+    wchar_t newPath[MAX_PATH];
+    if (status != STATUS_CONVERTED && status != STATUS_NOT_NEEDED)
+        return status;
+    int converted = status == STATUS_CONVERTED;
+    switch (FitExtension(path, keepTimes, newPath)) {
+    case EXTENSION_CHANGED:
+        SendMessageW(dialog, UM_SET_PATH, index, (LPARAM)newPath);
+        return status;
+    case EXTENSION_FITS:
+        return status;
+    case EXTENSION_NAME_TAKEN:
+        return converted ? STATUS_CONVERTED_NAME_TAKEN : STATUS_NOT_NEEDED_NAME_TAKEN;
+    default:
+        return converted ? STATUS_CONVERTED_NOT_RENAMED : STATUS_NOT_NEEDED_NOT_RENAMED;
+    }
+}
+
 DWORD WINAPI ConversionThread(LPVOID options)
 {
     HWND dialog = MainDialog;
     int keepTimes = ((INT_PTR)options & RUN_KEEP_TIMES) != 0;
     int keepRiffTags = ((INT_PTR)options & RUN_KEEP_RIFF_TAGS) != 0;
+    int fixExtension = ((INT_PTR)options & RUN_FIX_EXTENSION) != 0;
     for (WPARAM index = 0;; index++) {
         wchar_t entry[PATH_BUFFER_UNITS];
         if (SendMessageW(dialog, UM_QUERY_STOP, 0, 0) != 0)
@@ -75,10 +105,20 @@ DWORD WINAPI ConversionThread(LPVOID options)
         CutAtLineFeed(entry);
         SendMessageW(dialog, UM_SET_STATUS, index, STATUS_CHECKING);
         int status = ConvertFile(entry, keepTimes, keepRiffTags);
+        if (fixExtension)
+            status = FitName(dialog, index, entry, keepTimes, status);
         SendMessageW(dialog, UM_SET_STATUS, index, status);
     }
     SendMessageW(dialog, UM_RUN_DONE, 0, 0);
     return 0;
+}
+
+/* An entry's item data is its outcome in the current run; STATUS_CHECKING
+ * (0) stands for none yet. */
+static void ForgetOutcomes(HWND list, int entries)
+{
+    for (int i = 0; i < entries; i++)
+        SendMessageW(list, LB_SETITEMDATA, i, STATUS_CHECKING);
 }
 
 void StartOrStopRun(HWND dialog)
@@ -92,12 +132,14 @@ void StartOrStopRun(HWND dialog)
     RunState.stopRequested = 0;
     memset(&Tally, 0, sizeof(Tally));
     Tally.entries = (int)SendDlgItemMessageW(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0);
+    ForgetOutcomes(GetDlgItem(dialog, IDC_ENTRY_LIST), Tally.entries);
     ShowPlainTitle(dialog);
     DragAcceptFiles(dialog, FALSE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStopText);
     /* The options are taken now and hold for the whole run. */
     INT_PTR options = (Settings.modifyTimes ? RUN_KEEP_TIMES : 0) |
-                      (Settings.keepRiffTags ? RUN_KEEP_RIFF_TAGS : 0);
+                      (Settings.keepRiffTags ? RUN_KEEP_RIFF_TAGS : 0) |
+                      (Settings.fixExtension ? RUN_FIX_EXTENSION : 0);
     HANDLE thread = CreateThread(NULL, 0, ConversionThread, (LPVOID)options, 0, NULL);
     if (thread == NULL) {
         /* No thread will ever report the end, so the run ends here. */
@@ -128,6 +170,21 @@ void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer)
     FetchEntry(GetDlgItem(dialog, IDC_ENTRY_LIST), index, buffer);
 }
 
+/* Replaced in place: the entry keeps its position, and its item data is
+ * set anew. The list is not drawn between the steps; only the entry's own
+ * line is drawn anew. */
+static void ReplaceEntry(HWND list, WPARAM index, const wchar_t *text, LPARAM outcome)
+{
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list, LB_DELETESTRING, index, 0);
+    SendMessageW(list, LB_INSERTSTRING, index, (LPARAM)text);
+    SendMessageW(list, LB_SETITEMDATA, index, outcome);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    RECT line;
+    if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) != LB_ERR)
+        InvalidateRect(list, &line, TRUE);
+}
+
 /* Returns 1 when the entry now ends with the status's suffix. */
 static int RewriteEntry(HWND list, WPARAM index, int status)
 {
@@ -139,16 +196,21 @@ static int RewriteEntry(HWND list, WPARAM index, int status)
     if (wcslen(text) + wcslen(suffix) >= PATH_BUFFER_UNITS)
         return 0;
     wcscat(text, suffix);
-    /* Replaced in place: the entry keeps its position. The list is not
-     * drawn between the two steps; only the entry's own line is drawn anew. */
-    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    SendMessageW(list, LB_DELETESTRING, index, 0);
-    SendMessageW(list, LB_INSERTSTRING, index, (LPARAM)text);
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    RECT line;
-    if (SendMessageW(list, LB_GETITEMRECT, index, (LPARAM)&line) != LB_ERR)
-        InvalidateRect(list, &line, TRUE);
+    ReplaceEntry(list, index, text, status);
     return 1;
+}
+
+void SetEntryPath(HWND dialog, WPARAM index, const wchar_t *path)
+{
+    wchar_t old[PATH_BUFFER_UNITS], text[PATH_BUFFER_UNITS];
+    HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
+    if (!FetchEntry(list, index, old))
+        return;
+    const wchar_t *suffix = wcschr(old, L'\n');
+    int length = _snwprintf(text, PATH_BUFFER_UNITS, L"%s%s", path, suffix != NULL ? suffix : L"");
+    if (length < 0 || length >= PATH_BUFFER_UNITS)
+        return;
+    ReplaceEntry(list, index, text, SendMessageW(list, LB_GETITEMDATA, index, 0));
 }
 
 /* The list follows the run while the user watches it: when the entry about
@@ -240,14 +302,55 @@ void CatchUpProgress(HWND dialog)
         StopTitleTimer(dialog);
 }
 
+/* A name that stayed changes nothing of what happened to the content. */
+static int IsConverted(LRESULT status)
+{
+    return status == STATUS_CONVERTED || status == STATUS_CONVERTED_NAME_TAKEN ||
+           status == STATUS_CONVERTED_NOT_RENAMED;
+}
+
+static int IsNotNeeded(LRESULT status)
+{
+    return status == STATUS_NOT_NEEDED || status == STATUS_NOT_NEEDED_NAME_TAKEN ||
+           status == STATUS_NOT_NEEDED_NOT_RENAMED;
+}
+
 static void CountOutcome(int status)
 {
-    if (status == STATUS_CONVERTED)
+    if (IsConverted(status))
         Tally.converted++;
-    else if (status == STATUS_NOT_NEEDED)
+    else if (IsNotNeeded(status))
         Tally.notNeeded++;
     else
         Tally.failed++;
+}
+
+/* An entry the run did not reach has no outcome; LB_ERR is none either. */
+static int IsFailure(LRESULT outcome)
+{
+    return outcome > STATUS_CHECKING && outcome < CONVERT_STATUS_COUNT && !IsConverted(outcome) &&
+           !IsNotNeeded(outcome);
+}
+
+/* The failures of a run over thousands of entries would be lost among them:
+ * they become the selection, which the user can copy or act on, and the
+ * first is scrolled into view (as the caret, where the keyboard goes on). */
+static void SelectFailures(HWND list)
+{
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0), first = -1;
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list, LB_SETSEL, FALSE, -1);
+    for (int i = 0; i < count; i++) {
+        if (!IsFailure(SendMessageW(list, LB_GETITEMDATA, i, 0)))
+            continue;
+        SendMessageW(list, LB_SETSEL, TRUE, i);
+        if (first < 0)
+            first = i;
+    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    if (first >= 0)
+        SendMessageW(list, LB_SETCARETINDEX, first, FALSE);
+    InvalidateRect(list, NULL, TRUE);
 }
 
 /* "完了" (done) when every entry got its outcome, else "中止" (stopped),
@@ -300,6 +403,8 @@ void FinishRun(HWND dialog)
     DragAcceptFiles(dialog, TRUE);
     SendDlgItemMessageW(dialog, IDOK, WM_SETTEXT, 0, (LPARAM)kStartText);
     ShowSummary(dialog);
+    if (Tally.failed > 0)
+        SelectFailures(GetDlgItem(dialog, IDC_ENTRY_LIST));
     if (RunState.closeRequested)
         PostMessageW(dialog, WM_CLOSE, 0, 0);
 }

@@ -13,6 +13,10 @@
 #define UM_GET_ENTRY  (WM_APP + 3)
 #define UM_SET_STATUS (WM_APP + 4)
 #define UM_RUN_DONE   (WM_APP + 5)
+#define UM_SET_PATH   (WM_APP + 6)
+/* Posted by the dialog to itself once it is open: the files on the command
+ * line are added then. */
+#define UM_ADD_ARGUMENTS (WM_APP + 7)
 
 /* The dialog's one timer: shows a count the title held back. */
 #define RUN_TITLE_TIMER 1
@@ -36,11 +40,14 @@ int CloseDuringRun(HWND dialog);
  * parameter. */
 #define RUN_KEEP_TIMES     1
 #define RUN_KEEP_RIFF_TAGS 2
+#define RUN_FIX_EXTENSION  4
 DWORD WINAPI ConversionThread(LPVOID options);
 
 /* Handlers of the private messages, on the user interface thread. */
 void GetEntryText(HWND dialog, WPARAM index, wchar_t *buffer);
 void SetEntryStatus(HWND dialog, WPARAM index, LPARAM status);
+/* The entry's file was renamed: its path becomes path, its suffix stays. */
+void SetEntryPath(HWND dialog, WPARAM index, const wchar_t *path);
 void FinishRun(HWND dialog);
 void CatchUpProgress(HWND dialog);
 

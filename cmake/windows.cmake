@@ -14,7 +14,7 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_link_options(-Wl,--large-address-aware)
 endif()
 
-set(CORE_SOURCES core/unwrap.cpp core/riff_tags.cpp core/convert.cpp)
+set(CORE_SOURCES core/unwrap.cpp core/riff_tags.cpp core/convert.cpp core/extension.cpp)
 set(APP_SOURCES settings/settings.cpp platform/system_dlls.cpp batch/entry_list.cpp batch/run.cpp
                 ui/dialog.cpp)
 # shell32 and shlwapi are loaded at run time from the system folder

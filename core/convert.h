@@ -21,9 +21,15 @@ enum ConvertStatus {
     STATUS_READ_FAILED = 6,
     STATUS_BAD_FORMAT = 7,
     STATUS_WRITE_FAILED = 8,
+    /* Converted or found plain, but the name kept its extension: a file of
+     * the new name exists, or the rename failed otherwise. */
+    STATUS_CONVERTED_NAME_TAKEN = 9,
+    STATUS_NOT_NEEDED_NAME_TAKEN = 10,
+    STATUS_CONVERTED_NOT_RENAMED = 11,
+    STATUS_NOT_NEEDED_NOT_RENAMED = 12,
 };
 
-#define CONVERT_STATUS_COUNT 9
+#define CONVERT_STATUS_COUNT 13
 
 /* The suffix shown after an entry's path, "\n > " and the message; an
  * unknown code gives an empty string. */

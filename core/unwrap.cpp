@@ -88,7 +88,8 @@ bool NeedsConversion(unsigned char *buffer, uint32_t size)
 /* The verdict at the first byte after the zero bytes, at pos < size, with
  * the byte at hand in first; the byte after it is read when needed. */
 static int VerdictAt(HeadReader read, void *context, uint64_t size, uint64_t pos,
-                     unsigned char first, const unsigned char *after, unsigned char *block)
+                     unsigned char first, const unsigned char *after, unsigned char *block,
+                     unsigned char *syncSecond)
 {
     if (first != 0xFF || size - pos < 2)
         return HEAD_NOT_PLAIN;
@@ -100,11 +101,15 @@ static int VerdictAt(HeadReader read, void *context, uint64_t size, uint64_t pos
             return HEAD_UNREAD;
         second = block[0];
     }
-    return CompletesFrameSync(second) ? HEAD_PLAIN : HEAD_NOT_PLAIN;
+    if (!CompletesFrameSync(second))
+        return HEAD_NOT_PLAIN;
+    if (syncSecond != NULL)
+        *syncSecond = second;
+    return HEAD_PLAIN;
 }
 
 int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *block,
-              uint32_t blockBytes)
+              uint32_t blockBytes, unsigned char *syncSecond)
 {
     uint64_t pos = 0;
     uint32_t tagLength, want = FIRST_HEAD_READ < blockBytes ? FIRST_HEAD_READ : blockBytes;
@@ -132,7 +137,7 @@ int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *bloc
             i++;
         if (i < count)
             return VerdictAt(read, context, size, pos + i, block[i],
-                             count - i >= 2 ? &block[i + 1] : NULL, block);
+                             count - i >= 2 ? &block[i + 1] : NULL, block, syncSecond);
         pos += count;
         blockAtPos = false;
         if (want <= blockBytes / 2)

@@ -30,9 +30,11 @@ enum { HEAD_PLAIN, HEAD_NOT_PLAIN, HEAD_UNREAD };
  * tag and the two bytes after them, in reads of at most blockBytes (16 or
  * more) into block. HEAD_PLAIN where NeedsConversion would return false,
  * HEAD_NOT_PLAIN where it would return true, HEAD_UNREAD when a read came up
- * short. The size may be 4 GiB or more. */
+ * short. The size may be 4 GiB or more. A caller that passes syncSecond
+ * learns there, for HEAD_PLAIN, the second byte of the frame header, which
+ * holds the version and the layer. */
 int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *block,
-              uint32_t blockBytes);
+              uint32_t blockBytes, unsigned char *syncSecond = NULL);
 
 /* Where a wrapped file's RIFF stands, after its prefix (an ID3v2 tag and the
  * zero bytes after it). */

@@ -14,6 +14,7 @@ DragAcceptFilesFunction LoadedDragAcceptFiles;
 DragQueryFileWFunction LoadedDragQueryFileW;
 DragFinishFunction LoadedDragFinish;
 PathIsDirectoryWFunction LoadedPathIsDirectoryW;
+CommandLineToArgvWFunction LoadedCommandLineToArgvW;
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
 typedef BOOL(WINAPI *SetDllDirectoryWFunction)(const wchar_t *path);
@@ -79,6 +80,9 @@ int LoadShellFunctions(void)
     LoadedDragQueryFileW = (DragQueryFileWFunction)FindExport(Shell32, "DragQueryFileW");
     LoadedDragFinish = (DragFinishFunction)FindExport(Shell32, "DragFinish");
     LoadedPathIsDirectoryW = (PathIsDirectoryWFunction)FindExport(Shlwapi, "PathIsDirectoryW");
+    LoadedCommandLineToArgvW =
+        (CommandLineToArgvWFunction)FindExport(Shell32, "CommandLineToArgvW");
     return LoadedDragAcceptFiles != NULL && LoadedDragQueryFileW != NULL &&
-           LoadedDragFinish != NULL && LoadedPathIsDirectoryW != NULL;
+           LoadedDragFinish != NULL && LoadedPathIsDirectoryW != NULL &&
+           LoadedCommandLineToArgvW != NULL;
 }

@@ -29,6 +29,7 @@ static const SettingsKey kKeys[] = {
     {L"FilterExtension", &Settings.filterExtension},
     {L"IncludeSubDirectory", &Settings.includeSubDirectory},
     {L"KeepRiffTags", &Settings.keepRiffTags},
+    {L"FixExtension", &Settings.fixExtension},
 };
 
 void SetDefaultSettings(void)
@@ -37,6 +38,7 @@ void SetDefaultSettings(void)
     Settings.filterExtension = 1;
     Settings.includeSubDirectory = 1;
     Settings.keepRiffTags = 1;
+    Settings.fixExtension = 1;
 }
 
 /* Length up to the first NUL unit, but never beyond units. */

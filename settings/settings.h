@@ -1,5 +1,5 @@
 /*
- * settings.h: the four options of the program and their file, settings.ini
+ * settings.h: the five options of the program and their file, settings.ini
  * next to the executable (UTF-16 little-endian with a byte order mark, one
  * "Key=value" line each).
  */
@@ -14,6 +14,7 @@ struct SettingsRecord {
     int filterExtension;
     int includeSubDirectory;
     int keepRiffTags;
+    int fixExtension;
 };
 
 /* Read and written only on the user interface thread. */

@@ -14,11 +14,13 @@
 static HANDLE g_dialogThread;
 static DWORD g_dialogThreadId;
 static volatile INT_PTR g_dialogResult;
+/* The command line handed to the dialog; it must outlive the dialog. */
+static std::wstring g_commandLine;
 
-static DWORD WINAPI DialogThread(LPVOID)
+static DWORD WINAPI DialogThread(LPVOID commandLine)
 {
-    g_dialogResult =
-        DialogBoxParamW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc, 0);
+    g_dialogResult = DialogBoxParamW(ProgramInstance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc,
+                                     (LPARAM)commandLine);
     return 0;
 }
 
@@ -34,7 +36,7 @@ bool WaitUntil(const std::function<bool()> &cond, DWORD timeoutMs)
     }
 }
 
-HWND StartDialog(bool initProgramDir)
+HWND StartDialog(bool initProgramDir, const wchar_t *commandLine)
 {
     /* The program takes these at start, before its dialog exists. */
     if (!LoadShellFunctions())
@@ -45,7 +47,10 @@ HWND StartDialog(bool initProgramDir)
         InitProgramDir();
     MainDialog = NULL;
     g_dialogResult = -3;
-    g_dialogThread = CreateThread(NULL, 0, DialogThread, NULL, 0, &g_dialogThreadId);
+    g_commandLine = commandLine != NULL ? commandLine : L"";
+    g_dialogThread = CreateThread(NULL, 0, DialogThread,
+                                  commandLine != NULL ? (LPVOID)g_commandLine.c_str() : NULL, 0,
+                                  &g_dialogThreadId);
     if (g_dialogThread == NULL)
         return NULL;
     if (!WaitUntil([] { return MainDialog != NULL && IsWindowVisible(MainDialog); }, 10000))
@@ -192,6 +197,38 @@ bool DropPathsInto(HANDLE process, HWND dialog, const std::vector<std::wstring> 
         return false;
     SendMessageW(dialog, WM_DROPFILES, (WPARAM)remote, 0);
     return true;
+}
+
+std::wstring ClipboardText()
+{
+    std::wstring text;
+    if (!OpenClipboard(NULL))
+        return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t *units = data != NULL ? (const wchar_t *)GlobalLock(data) : NULL;
+    if (units != NULL) {
+        text = units;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool SetClipboardText(const std::wstring &text)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    if (memory == NULL)
+        return false;
+    memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    bool placed = false;
+    if (OpenClipboard(NULL)) {
+        placed = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory) != NULL;
+        CloseClipboard();
+    }
+    if (!placed)
+        GlobalFree(memory);
+    return placed;
 }
 
 void ClickButton(HWND dialog, int id)

@@ -14,9 +14,10 @@
 /* Loads the shell functions as the program does at start, resets the
  * process-wide run flags, sets ProgramDir from this program's path (unless
  * initProgramDir is false: then the caller has set it, e.g. with
- * SetProgramDirFrom) and opens the dialog. Returns its window once
+ * SetProgramDirFrom) and opens the dialog, handing it commandLine as the
+ * program hands it its own (none when NULL). Returns its window once
  * initialized and visible, or NULL. */
-HWND StartDialog(bool initProgramDir = true);
+HWND StartDialog(bool initProgramDir = true, const wchar_t *commandLine = NULL);
 /* Waits for the dialog's thread to end; returns the dialog's result, or
  * -2 when it did not end within timeoutMs. */
 INT_PTR WaitDialogEnd(DWORD timeoutMs);
@@ -45,6 +46,11 @@ bool DropPaths(HWND dialog, const std::vector<std::wstring> &paths);
  * block goes with the process. */
 bool DropPathsInto(HANDLE process, HWND dialog, const std::vector<std::wstring> &paths);
 bool AcceptsDrops(HWND dialog);
+
+/* The Unicode text on the clipboard; empty when there is none. */
+std::wstring ClipboardText();
+/* Puts text on the clipboard, as another program would have. */
+bool SetClipboardText(const std::wstring &text);
 
 /* A click as the button would report it (WM_COMMAND, BN_CLICKED). */
 void ClickButton(HWND dialog, int id);

@@ -37,8 +37,8 @@ const LPCWSTR kTypeGroupIcon = (LPCWSTR)RT_GROUP_ICON;
 const LPCWSTR kTypeManifest = (LPCWSTR)RT_MANIFEST;
 const LPCWSTR kManifestId = (LPCWSTR)MAKEINTRESOURCEW(1);
 
-const wchar_t kDefaultBody[] =
-    L"ModifyTimes=0\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n";
+const wchar_t kDefaultBody[] = L"ModifyTimes=0\r\nFilterExtension=1\r\nIncludeSubDirectory="
+                               L"1\r\nKeepRiffTags=1\r\nFixExtension=1\r\n";
 
 /* A settings file as the program writes it: the byte order mark, then the
  * text in UTF-16 little-endian. */
@@ -169,7 +169,7 @@ TEST_F(DialogTest, OpensWithDefaultsAndSavesThemOnClose)
     EXPECT_EQ(CloseAndWait(dialog), 0);
     EXPECT_EQ(FindTopWindow(L"#32770", L"Korvane"), (HWND)NULL);
     EXPECT_TRUE(SettingsFileIs(SettingsPath(), kDefaultBody)) << SettingsText(SettingsPath());
-    EXPECT_EQ(ReadBytes(SettingsPath()).size(), 148u);
+    EXPECT_EQ(ReadBytes(SettingsPath()).size(), 180u);
 }
 
 TEST_F(DialogTest, EscAndCancelDoNotCloseButTheCloseButtonDoes)
@@ -194,9 +194,9 @@ TEST_F(DialogTest, EscAndCancelDoNotCloseButTheCloseButtonDoes)
     ClickControl(dialog, IDC_KEEP_TIMES);
     SendMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(WaitDialogEnd(3000), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        SettingsPath(),
-        L"ModifyTimes=1\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+                               L"ModifyTimes=1\r\nFilterExtension=1\r\nIncludeSubDirectory="
+                               L"1\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(SettingsPath());
 }
 
@@ -245,9 +245,9 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_EQ(Settings.filterExtension, 0);
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        SettingsPath(),
-        L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+                               L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory="
+                               L"1\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* The next start shows it clear; the other two boxes follow as well. */
@@ -257,17 +257,21 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_TRUE(IsChecked(dialog, IDC_SUBFOLDERS));
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TAGS));
+    EXPECT_TRUE(IsChecked(dialog, IDC_FIX_EXTENSION));
     ClickControl(dialog, IDC_KEEP_TIMES);
     ClickControl(dialog, IDC_SUBFOLDERS);
     ClickControl(dialog, IDC_FILTER_MP3);
     ClickControl(dialog, IDC_KEEP_TAGS);
+    ClickControl(dialog, IDC_FIX_EXTENSION);
     EXPECT_EQ(Settings.modifyTimes, 1);
     EXPECT_EQ(Settings.filterExtension, 1);
     EXPECT_EQ(Settings.includeSubDirectory, 0);
     EXPECT_EQ(Settings.keepRiffTags, 0);
+    EXPECT_EQ(Settings.fixExtension, 0);
     EXPECT_EQ(CloseAndWait(dialog), 0);
     EXPECT_TRUE(SettingsFileIs(SettingsPath(), L"ModifyTimes=1\r\nFilterExtension=1\r\n"
-                                               L"IncludeSubDirectory=0\r\nKeepRiffTags=0\r\n"))
+                                               L"IncludeSubDirectory=0\r\nKeepRiffTags=0\r\n"
+                                               L"FixExtension=0\r\n"))
         << SettingsText(SettingsPath());
 
     dialog = StartDialog();
@@ -276,6 +280,7 @@ TEST_F(DialogTest, CheckBoxClicksAreStoredSavedAndShownOnTheNextStart)
     EXPECT_TRUE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_FALSE(IsChecked(dialog, IDC_SUBFOLDERS));
     EXPECT_FALSE(IsChecked(dialog, IDC_KEEP_TAGS));
+    EXPECT_FALSE(IsChecked(dialog, IDC_FIX_EXTENSION));
     EXPECT_EQ(CloseAndWait(dialog), 0);
 }
 
@@ -304,16 +309,16 @@ TEST_F(DialogTest, OnlyClickNotificationsChangeTheOptions)
     EXPECT_EQ(Settings.modifyTimes, 0);
 
     /* Clicks reported by other ids change nothing. */
-    ClickButton(dialog, 1006);
+    ClickButton(dialog, 1007);
     ClickButton(dialog, IDC_ENTRY_LIST);
     EXPECT_EQ(Settings.modifyTimes, 0);
     EXPECT_EQ(Settings.filterExtension, 0);
     EXPECT_EQ(Settings.includeSubDirectory, 1);
 
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        SettingsPath(),
-        L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+                               L"ModifyTimes=0\r\nFilterExtension=0\r\nIncludeSubDirectory="
+                               L"1\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(SettingsPath());
 }
 
@@ -330,9 +335,9 @@ TEST_F(DialogTest, ValuesFromTheFileAreShownAndWrittenBackUntouched)
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_TRUE(IsChecked(dialog, IDC_SUBFOLDERS));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        SettingsPath(),
-        L"ModifyTimes=5\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+                               L"ModifyTimes=5\r\nFilterExtension=0\r\nIncludeSubDirectory="
+                               L"-3\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* A box clicked off and on again stores 1, not the old value. */
@@ -342,9 +347,9 @@ TEST_F(DialogTest, ValuesFromTheFileAreShownAndWrittenBackUntouched)
     ClickControl(dialog, IDC_KEEP_TIMES);
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        SettingsPath(),
-        L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=-3\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(SettingsPath(),
+                               L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory="
+                               L"-3\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(SettingsPath());
 
     /* The defaults are assigned again at every start: with the file gone,
@@ -403,9 +408,9 @@ TEST_F(DialogTest, ACutModulePathNeitherLoadsNorSavesTheOptions)
     EXPECT_TRUE(IsChecked(dialog, IDC_KEEP_TIMES));
     EXPECT_FALSE(IsChecked(dialog, IDC_FILTER_MP3));
     EXPECT_EQ(CloseAndWait(dialog), 0);
-    EXPECT_TRUE(SettingsFileIs(
-        foreign,
-        L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=1\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(foreign,
+                               L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory="
+                               L"1\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(foreign);
     EXPECT_FALSE(FileExists(SettingsPath()));
 
@@ -567,7 +572,7 @@ struct ExpectedControl {
 
 const DWORD kChild = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 const ExpectedControl kControls[] = {
-    {IDOK, L"#128", kChild | BS_DEFPUSHBUTTON, 150, 240, 90, 12, L"変換開始"},
+    {IDOK, L"#128", kChild | BS_DEFPUSHBUTTON, 150, 258, 90, 12, L"変換開始"},
     {IDC_ENTRY_LIST, L"#131",
      kChild | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_EXTENDEDSEL |
          LBS_NOINTEGRALHEIGHT,
@@ -580,6 +585,8 @@ const ExpectedControl kControls[] = {
      L"フォルダを追加する時にサブフォルダ内のファイルを含める"},
     {IDC_KEEP_TAGS, L"#128", kChild | BS_AUTOCHECKBOX, 6, 222, 378, 12,
      L"RIFF内の曲名などのタグ情報をID3v2タグとして残す"},
+    {IDC_FIX_EXTENSION, L"#128", kChild | BS_AUTOCHECKBOX, 6, 240, 378, 12,
+     L"中身に合わせて拡張子を .mp3 などに変える"},
 };
 
 void CheckDialogTemplate(HMODULE module)
@@ -603,7 +610,7 @@ void CheckDialogTemplate(HMODULE module)
     EXPECT_EQ(dlg.x, 0);
     EXPECT_EQ(dlg.y, 0);
     EXPECT_EQ(dlg.cx, 388);
-    EXPECT_EQ(dlg.cy, 257);
+    EXPECT_EQ(dlg.cy, 275);
     EXPECT_EQ(dlg.menu, L"");
     EXPECT_EQ(dlg.className, L"");
     EXPECT_EQ(dlg.title, L"Korvane");
@@ -818,7 +825,7 @@ TEST(DialogResources, VersionOfKorvaneExeAsItsPropertiesPageReadsIt)
 
 /* ---- The program itself ---- */
 
-TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
+TEST_F(DialogTest, TheProgramLoadsItsOptionsTakesItsArgumentsAndExitsWithZeroOnClose)
 {
     std::wstring built = ExeDir() + L"\\Korvane.exe";
     if (!FileExists(built))
@@ -833,23 +840,37 @@ TEST_F(DialogTest, TheProgramLoadsItsOptionsAndExitsWithZeroOnClose)
     ASSERT_TRUE(CopyFileW(built.c_str(), exe.c_str(), FALSE));
     ASSERT_TRUE(WriteBytes(settings, Utf16File(L"ModifyTimes=7\r\nIncludeSubDirectory=0\r\n")));
 
-    /* Started from another folder with arguments: neither matters. */
+    /* Started from another folder with a folder and a file as arguments,
+     * as the shell starts it with what was dropped onto its icon: the
+     * folder is searched with the options read, the file is taken as it
+     * is, and nothing starts by itself. */
+    std::wstring music = home + L"\\曲 フォルダ", song = home + L"\\噂の 歌.wav";
+    MakeDir(music);
+    MakeDir(music + L"\\sub");
+    for (const std::wstring &path :
+         {music + L"\\a.mp3", music + L"\\b.wav", music + L"\\sub\\c.mp3", song})
+        ASSERT_TRUE(WriteBytes(path, Bytes(64, 0x55))) << Narrow(path);
     PROCESS_INFORMATION process;
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    HWND window = StartProgram(exe, L"/unused C:\\nothing.mp3", temp, &process);
+    HWND window = StartProgram(exe, L"\"" + music + L"\" \"" + song + L"\"", temp, &process);
     ASSERT_NE(process.hProcess, (HANDLE)NULL);
     EXPECT_NE(window, (HWND)NULL);
     if (window != NULL) {
         EXPECT_EQ(SendDlgItemMessageW(window, IDC_KEEP_TIMES, BM_GETCHECK, 0, 0), BST_CHECKED);
         EXPECT_EQ(SendDlgItemMessageW(window, IDC_FILTER_MP3, BM_GETCHECK, 0, 0), BST_CHECKED);
         EXPECT_EQ(SendDlgItemMessageW(window, IDC_SUBFOLDERS, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+        EXPECT_TRUE(WaitUntil([&] { return EntryTexts(window).size() >= 2; }, 5000));
+        Sleep(300);
+        EXPECT_EQ(EntryTexts(window), (std::vector<std::wstring>{music + L"\\a.mp3", song}));
+        EXPECT_EQ(Title(window), L"Korvane");
+        EXPECT_EQ(ReadBytes(song), Bytes(64, 0x55));
         PostMessageW(window, WM_CLOSE, 0, 0);
     }
     EXPECT_EQ(FinishStartedProgram(process), 0u) << "not 0, or did not end after WM_CLOSE";
-    EXPECT_TRUE(SettingsFileIs(
-        settings,
-        L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory=0\r\nKeepRiffTags=1\r\n"))
+    EXPECT_TRUE(SettingsFileIs(settings,
+                               L"ModifyTimes=7\r\nFilterExtension=1\r\nIncludeSubDirectory="
+                               L"0\r\nKeepRiffTags=1\r\nFixExtension=1\r\n"))
         << SettingsText(settings);
     RemoveTree(home);
 }

@@ -569,4 +569,102 @@ TEST_F(EntryList, DeleteAndSelectAllKeys)
         5000));
 }
 
+/* Ctrl+C copies the selection in the list's order, one line per entry:
+ * the path, a tab and the message without the line feed and " > ". */
+TEST_F(EntryList, CtrlCCopiesTheSelectedEntriesAsText)
+{
+    const Texts entries = {
+        L"C:\\音楽\\a.mp3\n > 正常に変換されました。",
+        L"C:\\音楽\\b.mp3",
+        L"C:\\音楽\\c c.wav\n > ファイルを検査しています...",
+        L"C:\\音楽\\d.wav\n > ファイルを開けません。",
+        L"C:\\音楽\\e.mp3\n > ファイルを修正する必要がありませんでした"
+        L"（同じ名前のファイルがあるため拡張子は変えていません）。",
+    };
+    AddEntries(dialog, entries);
+    ASSERT_TRUE(SetClipboardText(L"before"));
+
+    /* C alone, and Ctrl+C with nothing selected, leave the clipboard alone. */
+    SelectOnly(dialog, {0});
+    PressListKey(dialog, 'C', false);
+    EXPECT_EQ(ClipboardText(), L"before");
+    SelectOnly(dialog, {});
+    PressListKey(dialog, 'C', true);
+    EXPECT_EQ(ClipboardText(), L"before");
+
+    SelectOnly(dialog, {4, 0, 1, 2});
+    PressListKey(dialog, 'C', true);
+    EXPECT_EQ(ClipboardText(), L"C:\\音楽\\a.mp3\t正常に変換されました。\r\n"
+                               L"C:\\音楽\\b.mp3\r\n"
+                               L"C:\\音楽\\c c.wav\r\n"
+                               L"C:\\音楽\\e.mp3\tファイルを修正する必要がありませんでした"
+                               L"（同じ名前のファイルがあるため拡張子は変えていません）。\r\n")
+        << Narrow(ClipboardText());
+    /* Copying changes nothing in the list. */
+    EXPECT_EQ(EntryTexts(dialog), entries);
+    EXPECT_EQ(SelectedIndices(dialog), std::vector<int>({0, 1, 2, 4}));
+
+    /* During a run it copies all the same. */
+    RunState.busy = 1;
+    SelectOnly(dialog, {3});
+    PressListKey(dialog, 'C', true);
+    RunState.busy = 0;
+    EXPECT_EQ(ClipboardText(), L"C:\\音楽\\d.wav\tファイルを開けません。\r\n");
+}
+
+/* ---- The command line ---- */
+
+/* What the shell and a command prompt pass: a folder relative to the
+ * current folder with a backslash at its end, a quoted path with spaces, a
+ * Japanese name relative to the current folder, a file that does not exist
+ * and a name too long for a path; the program's own name first. */
+TEST_F(EntryList, CommandLineArgumentsAreAddedAsADropOfThemWould)
+{
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitDialogEnd(10000), 0);
+    dialog = NULL;
+    std::wstring base = FreshDir(L"entry-arguments");
+    std::wstring folder = Join(base, L"folder"), spaced = Join(base, L"with space");
+    MakeDir(folder);
+    MakeDir(Join(folder, L"sub"));
+    MakeDir(spaced);
+    for (const wchar_t *name : {L"folder\\a.mp3", L"folder\\b.wav", L"folder\\sub\\c.mp3",
+                                L"with space\\my song.wav", L"予定表.mp3"})
+        MakeFile(Join(base, name));
+    std::wstring missing = Join(base, L"missing.mp3");
+    std::wstring tooLong = Join(base, Letters(280, L'n'));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(base.c_str()));
+    std::wstring commandLine = L"\"" + base + L"\\not an entry.exe\" folder\\ \"" + spaced +
+                               L"\\my song.wav\" 予定表.mp3 " + missing + L" " + tooLong;
+    dialog = StartDialog(true, commandLine.c_str());
+    SetCurrentDirectoryW(previous);
+    ASSERT_NE(dialog, nullptr);
+
+    ASSERT_TRUE(WaitUntil([&] { return EntryTexts(dialog).size() >= 5; }, 5000))
+        << EntryTexts(dialog).size();
+    Texts entries = EntryTexts(dialog);
+    ASSERT_EQ(entries.size(), 5u);
+    ExpectWalkOrder(folder, Texts(entries.begin(), entries.begin() + 2),
+                    Under(folder, {L"a.mp3", L"sub\\c.mp3"}));
+    EXPECT_EQ(Texts(entries.begin() + 2, entries.end()),
+              Texts({Join(spaced, L"my song.wav"), Join(base, L"予定表.mp3"), missing}));
+    EXPECT_EQ(Title(dialog), L"Korvane - 1 件はパスが長すぎるため追加できませんでした");
+    /* Nothing starts by itself. */
+    Sleep(300);
+    EXPECT_EQ(RunState.busy, 0);
+    EXPECT_EQ(EntryTexts(dialog), entries);
+
+    /* The program's name alone adds nothing and tells nothing. */
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_EQ(WaitDialogEnd(10000), 0);
+    dialog = StartDialog(true, L"\"C:\\Korvane\\Korvane.exe\"");
+    ASSERT_NE(dialog, nullptr);
+    Sleep(300);
+    EXPECT_TRUE(EntryTexts(dialog).empty());
+    EXPECT_EQ(Title(dialog), L"Korvane");
+    RemoveTree(base);
+}
+
 } // namespace

@@ -2,8 +2,9 @@
  * run_test.cpp: the conversion run end to end, through the real dialog on a
  * thread of its own and real files: one status per entry, stopping, the
  * keep-times option taken at the start, the list frozen while a run goes on,
- * closing the window during a run, and what the list and the title bar show
- * of a long run.
+ * closing the window during a run, what the list and the title bar show
+ * of a long run, the failures selected at its end, and the names that
+ * follow the content.
  *
  * The cases that act during a run give it large files to chew on and check
  * afterwards that their actions really fell while the run was still at work
@@ -26,6 +27,15 @@ static const std::wstring kNotNeeded = L"\n > ファイルを修正する必要�
 static const std::wstring kConverted = L"\n > 正常に変換されました。";
 static const std::wstring kOpenFailed = L"\n > ファイルを開けません。";
 static const std::wstring kBadFormat = L"\n > 破損したファイルまたは未対応の形式です。";
+static const std::wstring kConvertedNameTaken =
+    L"\n > 正常に変換されました（同じ名前のファイルがあるため拡張子は変えていません）。";
+static const std::wstring kNotNeededNameTaken =
+    L"\n > ファイルを修正する必要がありませんでした"
+    L"（同じ名前のファイルがあるため拡張子は変えていません）。";
+static const std::wstring kConvertedNotRenamed =
+    L"\n > 正常に変換されました（拡張子を変更できませんでした）。";
+static const std::wstring kNotNeededNotRenamed =
+    L"\n > ファイルを修正する必要がありませんでした（拡張子を変更できませんでした）。";
 static const std::wstring kStartText = L"変換開始";
 static const std::wstring kStopText = L"変換中止";
 static const wchar_t kQuestion[] = L"ファイルの変換中ですが、中止して終了しますか？";
@@ -41,6 +51,15 @@ static Bytes Audio(size_t count, unsigned seed)
     Bytes audio = Pattern(count, seed);
     audio[0] = 0xFF;
     audio[1] = 0xFB;
+    return audio;
+}
+
+/* The same with the frame header's second byte given: 0xFB, 0xFD and 0xFF
+ * are MPEG-1 Layer III, II and I; 0xF9 has the reserved layer 00. */
+static Bytes LayerAudio(size_t count, unsigned seed, unsigned char second)
+{
+    Bytes audio = Audio(count, seed);
+    audio[1] = second;
     return audio;
 }
 
@@ -252,6 +271,16 @@ class RunTest : public ::testing::Test
         dir = FreshDir(L"run_test");
         dialog = StartDialog();
         ASSERT_TRUE(dialog != NULL);
+        /* The cases are about other things than the names, which they
+         * keep; the renaming has cases of its own that switch it on. */
+        SetFixExtension(false);
+    }
+
+    void SetFixExtension(bool on)
+    {
+        if (IsChecked(dialog, IDC_FIX_EXTENSION) != on)
+            ClickControl(dialog, IDC_FIX_EXTENSION);
+        ASSERT_EQ(on, IsChecked(dialog, IDC_FIX_EXTENSION));
     }
 
     /* Whatever state a failed case left: answer a pending question, stop
@@ -382,25 +411,31 @@ TEST_F(RunTest, RecordingsInOtherFormatsAreLeftAsTheyWere)
         ASSERT_TRUE(GetTimes(paths.back(), &times.back()));
         suffixes.push_back(kBadFormat);
     }
+    /* The MPEG ones are renamed after their layers; the others keep their
+     * names, as every file the run refuses does. */
     size_t others = paths.size();
-    for (const wchar_t *mpeg : {L"sine_mp3.wav", L"sine_mp2.wav"}) {
-        paths.push_back(Path(mpeg));
-        before.push_back(ReadBytes(audio + L"\\" + mpeg));
+    std::vector<std::wstring> renamed = paths;
+    for (const wchar_t *mpeg : {L"sine_mp3", L"sine_mp2"}) {
+        paths.push_back(Path(mpeg + std::wstring(L".wav")));
+        renamed.push_back(Path(mpeg + std::wstring(mpeg[7] == L'3' ? L".mp3" : L".mp2")));
+        before.push_back(ReadBytes(audio + L"\\" + mpeg + L".wav"));
         ASSERT_GT(ChunkPayload(before.back(), "data").size(), 1000u) << Narrow(mpeg);
         ASSERT_TRUE(WriteBytes(paths.back(), before.back()));
         suffixes.push_back(kConverted);
     }
     if (!IsChecked(dialog, IDC_KEEP_TIMES))
         ClickControl(dialog, IDC_KEEP_TIMES);
+    SetFixExtension(true);
     ASSERT_TRUE(DropPaths(dialog, paths));
 
     ClickButton(dialog, IDOK);
     ASSERT_TRUE(WaitIdle(dialog));
-    EXPECT_EQ(WithSuffixes(paths, suffixes), EntryTexts(dialog));
+    EXPECT_EQ(WithSuffixes(renamed, suffixes), EntryTexts(dialog));
     for (size_t i = 0; i < paths.size(); i++) {
         SCOPED_TRACE(Narrow(paths[i]));
         if (i >= others) {
-            EXPECT_EQ(ChunkPayload(before[i], "data"), ReadBytes(paths[i]));
+            EXPECT_EQ(ChunkPayload(before[i], "data"), ReadBytes(renamed[i]));
+            EXPECT_FALSE(FileExists(paths[i]));
             continue;
         }
         /* Reading the file may move its last-access time; the platform does
@@ -453,6 +488,139 @@ TEST_F(RunTest, JapaneseNamesAreDroppedAndConverted)
     for (size_t i = 0; i < inFolder.size(); i++)
         EXPECT_EQ(audio[i], ReadBytes(inFolder[i])) << Narrow(inFolder[i]);
     EXPECT_EQ(droppedAudio, ReadBytes(dropped));
+}
+
+/* With the box on, a file converted or found plain takes the extension of
+ * its first frame's layer; a name that fits already, or whose new name is
+ * taken or would not fit, stays, and the entry says why. A refused file is
+ * never renamed. The entries show the new names, so the second run finds
+ * the files and has nothing left to fix; its failures are selected again. */
+TEST_F(RunTest, NamesFollowTheContentWhenTheBoxIsOn)
+{
+    const unsigned char kLayer3 = 0xFB, kLayer2 = 0xFD, kReserved = 0xF9;
+    /* With the box off, every name stays. */
+    std::wstring offWave = Path(L"off.wav"), offPlain = Path(L"off-plain.wav");
+    ASSERT_TRUE(WriteBytes(offWave, WrappedWave(Audio(900, 1))));
+    ASSERT_TRUE(WriteBytes(offPlain, Audio(900, 2)));
+    AddEntries(dialog, {offWave, offPlain});
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(WithSuffixes({offWave, offPlain}, {kConverted, kNotNeeded}), EntryTexts(dialog));
+    EXPECT_EQ(Audio(900, 1), ReadBytes(offWave));
+    EXPECT_FALSE(FileExists(Path(L"off.mp3")));
+    EXPECT_FALSE(FileExists(Path(L"off-plain.mp3")));
+    SendMessageW(EntryListOf(dialog), LB_RESETCONTENT, 0, 0);
+
+    SetFixExtension(true);
+    if (!IsChecked(dialog, IDC_KEEP_TIMES))
+        ClickControl(dialog, IDC_KEEP_TIMES);
+    Bytes pcm = Riff("WAVE", Join({Chunk("fmt ", {0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00,
+                                                  0x88, 0x58, 0x01, 0x00, 0x02, 0x00, 0x10, 0x00}),
+                                   Chunk("data", Pattern(4000, 9))}));
+    std::wstring longName = Path(std::wstring(257 - dir.size() - 1, L'n'));
+    ASSERT_EQ(257u, longName.size());
+    struct Named {
+        std::wstring name;
+        Bytes bytes, audio;
+        std::wstring first, firstName, second;
+    } files[] = {
+        {L"l3.wav", {}, LayerAudio(1200, 1, kLayer3), kConverted, L"l3.mp3", kNotNeeded},
+        {L"l2.wav", {}, LayerAudio(1200, 2, kLayer2), kConverted, L"l2.mp2", kNotNeeded},
+        {L"song.rmp", {}, LayerAudio(1200, 3, kLayer3), kConverted, L"song.mp3", kNotNeeded},
+        {L"radio.rmp", {}, LayerAudio(1200, 4, kLayer2), kConverted, L"radio.mp2", kNotNeeded},
+        {L"noext", {}, LayerAudio(1200, 5, kLayer2), kConverted, L"noext.mp2", kNotNeeded},
+        {L"SHOUT.MP3", {}, LayerAudio(1200, 6, kLayer3), kConverted, L"SHOUT.MP3", kNotNeeded},
+        {L"taken.wav",
+         {},
+         LayerAudio(1200, 7, kLayer3),
+         kConvertedNameTaken,
+         L"taken.wav",
+         kNotNeededNameTaken},
+        {L"plain.wav",
+         Join({Id3Tag(40), Zeros(5), LayerAudio(900, 8, kLayer2)}),
+         {},
+         kNotNeeded,
+         L"plain.mp2",
+         kNotNeeded},
+        {L"odd.wav",
+         LayerAudio(900, 9, kReserved),
+         {},
+         kNotNeededNotRenamed,
+         L"odd.wav",
+         kNotNeededNotRenamed},
+        {L"held.wav",
+         {},
+         LayerAudio(1200, 10, kLayer3),
+         kConvertedNotRenamed,
+         L"held.wav",
+         kNotNeededNotRenamed},
+        {L"pcm.wav", pcm, {}, kBadFormat, L"pcm.wav", kBadFormat},
+        {L"missing.wav", {}, {}, kOpenFailed, L"missing.wav", kOpenFailed},
+        {longName.substr(dir.size() + 1),
+         {},
+         LayerAudio(1200, 11, kLayer3),
+         kConvertedNotRenamed,
+         longName.substr(dir.size() + 1),
+         kNotNeededNotRenamed},
+    };
+    std::vector<std::wstring> paths, renamed, firstSuffixes, secondSuffixes;
+    for (Named &file : files) {
+        if (!file.audio.empty() && file.bytes.empty())
+            file.bytes = file.name.find(L".rmp") != std::wstring::npos
+                             ? Riff("RMP3", Chunk("data", file.audio))
+                             : WrappedWave(file.audio);
+        paths.push_back(Path(file.name));
+        renamed.push_back(Path(file.firstName));
+        firstSuffixes.push_back(file.first);
+        secondSuffixes.push_back(file.second);
+        if (!file.bytes.empty()) {
+            ASSERT_TRUE(WriteBytes(paths.back(), file.bytes)) << Narrow(file.name);
+        }
+    }
+    Bytes other = Pattern(300, 12);
+    ASSERT_TRUE(WriteBytes(Path(L"taken.mp3"), other));
+    /* The times a converted file keeps survive its rename. */
+    FileTimes before;
+    ASSERT_TRUE(SetPastTimes(paths[0], &before));
+    ASSERT_TRUE(GetTimes(paths[0], &before));
+    /* Open elsewhere, sharing reads and writes but not the delete a rename
+     * needs: converted, but not renamed. */
+    HANDLE held = CreateFileW(paths[9].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    AddEntries(dialog, paths);
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    EXPECT_EQ(WithSuffixes(renamed, firstSuffixes), EntryTexts(dialog));
+    EXPECT_EQ(L"Korvane - 完了: 変換 9 件 / 不要 2 件 / 失敗 2 件", Title(dialog));
+    EXPECT_EQ((std::vector<int>{10, 11}), SelectedIndices(dialog));
+    /* Read before the contents are, which moves the last-access time. */
+    FileTimes after;
+    ASSERT_TRUE(GetTimes(renamed[0], &after));
+    EXPECT_TRUE(SameTimes(before, after));
+    for (size_t i = 0; i < paths.size(); i++) {
+        const Named &file = files[i];
+        SCOPED_TRACE(Narrow(file.name));
+        if (file.bytes.empty())
+            continue;
+        EXPECT_EQ(!file.audio.empty() ? file.audio : file.bytes, ReadBytes(renamed[i]));
+        EXPECT_EQ(paths[i] == renamed[i], FileExists(paths[i]));
+    }
+    EXPECT_EQ(other, ReadBytes(Path(L"taken.mp3")));
+
+    /* Ctrl+C over the selected failures. */
+    PressListKey(dialog, 'C', true);
+    EXPECT_EQ(paths[10] + L"\t破損したファイルまたは未対応の形式です。\r\n" + paths[11] +
+                  L"\tファイルを開けません。\r\n",
+              ClipboardText());
+
+    ClickButton(dialog, IDOK);
+    ASSERT_TRUE(WaitIdle(dialog));
+    CloseHandle(held);
+    EXPECT_EQ(WithSuffixes(renamed, secondSuffixes), EntryTexts(dialog));
+    EXPECT_EQ(L"Korvane - 完了: 変換 0 件 / 不要 11 件 / 失敗 2 件", Title(dialog));
+    EXPECT_EQ((std::vector<int>{10, 11}), SelectedIndices(dialog));
 }
 
 TEST_F(RunTest, KeepTimesIsTakenOnceWhenTheRunStarts)
@@ -641,8 +809,15 @@ TEST_F(RunTest, ALongRunIsFollowedInTheListAndCountedInTheTitle)
     ASSERT_TRUE(duringLastFile) << "the run was over before the title was read";
 
     EXPECT_EQ(L"Korvane - 完了: 変換 3 件 / 不要 0 件 / 失敗 1,000 件", Title(dialog));
-    EXPECT_EQ(last - lines + 1, TopIndex(list));
-    EXPECT_TRUE(SelectedIndices(dialog).empty());
+    /* The thousand failures are the selection, and the first of them is
+     * scrolled back into view. */
+    std::vector<int> failed;
+    for (int i = 0; i < count; i++) {
+        if (i != first && i != second && i != last)
+            failed.push_back(i);
+    }
+    EXPECT_EQ(failed, SelectedIndices(dialog));
+    EXPECT_EQ(0, TopIndex(list));
 }
 
 TEST_F(RunTest, CloseDuringARunCancelledLetsTheRunGoOn)

@@ -41,12 +41,14 @@ Bytes Concat(Bytes head, const Bytes &tail)
     return head;
 }
 
-void SetAll(int modifyTimes, int filterExtension, int includeSubDirectory, int keepRiffTags = 1)
+void SetAll(int modifyTimes, int filterExtension, int includeSubDirectory, int keepRiffTags = 1,
+            int fixExtension = 1)
 {
     Settings.modifyTimes = modifyTimes;
     Settings.filterExtension = filterExtension;
     Settings.includeSubDirectory = includeSubDirectory;
     Settings.keepRiffTags = keepRiffTags;
+    Settings.fixExtension = fixExtension;
 }
 
 #define EXPECT_SETTINGS(m, f, i)                                                                   \
@@ -131,12 +133,13 @@ std::wstring SettingsPath(const std::wstring &dir)
 
 /* ---- Saving and loading real files ---- */
 
-TEST(SettingsFile, DefaultsAreSavedAsFourExactLines)
+TEST(SettingsFile, DefaultsAreSavedAsFiveExactLines)
 {
-    SetAll(7, 7, 7, 7);
+    SetAll(7, 7, 7, 7, 7);
     SetDefaultSettings();
     EXPECT_SETTINGS(0, 1, 1);
     EXPECT_EQ(1, Settings.keepRiffTags);
+    EXPECT_EQ(1, Settings.fixExtension);
 
     std::wstring path = SettingsPath(FreshDir(L"settings-defaults"));
     /* A longer file already there is replaced, not overwritten at its start. */
@@ -144,34 +147,37 @@ TEST(SettingsFile, DefaultsAreSavedAsFourExactLines)
     EXPECT_EQ(1, SaveSettings(path.c_str()));
     Bytes expected = {0xFF, 0xFE};
     for (char c : std::string("ModifyTimes=0\r\nFilterExtension=1\r\nIncludeSubDirectory=1\r\n"
-                              "KeepRiffTags=1\r\n")) {
+                              "KeepRiffTags=1\r\nFixExtension=1\r\n")) {
         expected.push_back((unsigned char)c);
         expected.push_back(0);
     }
-    ASSERT_EQ(148u, expected.size());
+    ASSERT_EQ(180u, expected.size());
     EXPECT_EQ(expected, ReadBytes(path));
 }
 
 TEST(SettingsFile, SavedValuesReadBackTheSame)
 {
     std::wstring path = SettingsPath(FreshDir(L"settings-roundtrip"));
-    const int cases[][4] = {
-        {0, 0, 0, 0}, {1, 0, 1, 1}, {-1, 5, 123456789, 3}, {2147483647, -2147483647 - 1, -42, 0}};
+    const int cases[][5] = {{0, 0, 0, 0, 0},
+                            {1, 0, 1, 1, 0},
+                            {-1, 5, 123456789, 3, 1},
+                            {2147483647, -2147483647 - 1, -42, 0, -9}};
     for (const auto &values : cases) {
-        SetAll(values[0], values[1], values[2], values[3]);
+        SetAll(values[0], values[1], values[2], values[3], values[4]);
         ASSERT_EQ(1, SaveSettings(path.c_str()));
-        SetAll(99, 99, 99, 99);
+        SetAll(99, 99, 99, 99, 99);
         EXPECT_EQ(1, LoadSettings(path.c_str()));
         EXPECT_SETTINGS(values[0], values[1], values[2]);
         EXPECT_EQ(values[3], Settings.keepRiffTags);
+        EXPECT_EQ(values[4], Settings.fixExtension);
     }
     EXPECT_EQ(Utf16(L"ModifyTimes=2147483647\r\nFilterExtension=-2147483648\r\n"
-                    L"IncludeSubDirectory=-42\r\nKeepRiffTags=0\r\n"),
+                    L"IncludeSubDirectory=-42\r\nKeepRiffTags=0\r\nFixExtension=-9\r\n"),
               ReadBytes(path));
 }
 
-/* An older version's file has three keys: the fourth keeps its default,
- * and is written back after them. */
+/* An older version's file has three or four keys: the later ones keep
+ * their defaults, and are written back after them. */
 TEST(SettingsFile, UnknownKeysAreDroppedAndUntouchedValuesKept)
 {
     std::wstring path = SettingsPath(FreshDir(L"settings-keep"));
@@ -183,14 +189,20 @@ TEST(SettingsFile, UnknownKeysAreDroppedAndUntouchedValuesKept)
     EXPECT_EQ(1, Settings.keepRiffTags);
     EXPECT_EQ(1, SaveSettings(path.c_str()));
     EXPECT_EQ(Utf16(L"ModifyTimes=5\r\nFilterExtension=1\r\nIncludeSubDirectory=16\r\n"
-                    L"KeepRiffTags=1\r\n"),
+                    L"KeepRiffTags=1\r\nFixExtension=1\r\n"),
               ReadBytes(path));
     ASSERT_TRUE(WriteBytes(path, Utf16(L"ModifyTimes=1\r\nFilterExtension=0\r\n"
                                        L"IncludeSubDirectory=0\r\nKeepRiffTags=0\r\n")));
+    SetAll(0, 1, 1, 1, 0);
     SetDefaultSettings();
     EXPECT_EQ(1, LoadSettings(path.c_str()));
     EXPECT_SETTINGS(1, 0, 0);
     EXPECT_EQ(0, Settings.keepRiffTags);
+    EXPECT_EQ(1, Settings.fixExtension);
+    EXPECT_EQ(1, SaveSettings(path.c_str()));
+    EXPECT_EQ(Utf16(L"ModifyTimes=1\r\nFilterExtension=0\r\nIncludeSubDirectory=0\r\n"
+                    L"KeepRiffTags=0\r\nFixExtension=1\r\n"),
+              ReadBytes(path));
 }
 
 TEST(SettingsFile, FilesThatAreNotReadLeaveTheDefaults)

@@ -2,7 +2,8 @@
  * dialog.cpp: the main dialog. It loads the options when it opens, keeps
  * them in step with the check boxes, routes drops to the entry list and the
  * start button and private messages to the run, and saves the options when
- * it closes.
+ * it closes. The files named on its command line (dropped onto the program
+ * or its shortcut, sent to it from the shell) are added once it is open.
  */
 #include "dialog.h"
 
@@ -78,6 +79,7 @@ static void InitMainDialog(HWND dialog)
     SetCheck(dialog, IDC_FILTER_MP3, Settings.filterExtension);
     SetCheck(dialog, IDC_SUBFOLDERS, Settings.includeSubDirectory);
     SetCheck(dialog, IDC_KEEP_TAGS, Settings.keepRiffTags);
+    SetCheck(dialog, IDC_FIX_EXTENSION, Settings.fixExtension);
     DragAcceptFiles(dialog, TRUE);
 }
 
@@ -113,6 +115,9 @@ static void OnButtonClicked(HWND dialog, int id)
     case IDC_KEEP_TAGS:
         Settings.keepRiffTags = IsChecked(dialog, id);
         break;
+    case IDC_FIX_EXTENSION:
+        Settings.fixExtension = IsChecked(dialog, id);
+        break;
     default:
         /* IDCANCEL included: Esc does not close the window. */
         break;
@@ -130,6 +135,10 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG:
         InitMainDialog(dialog);
+        /* Added when the window is up, as a drop would be, so that the
+         * title can tell what was skipped. */
+        if (lParam != 0)
+            PostMessageW(dialog, UM_ADD_ARGUMENTS, 0, lParam);
         return FALSE; /* the dialog manager does not place the focus */
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED)
@@ -153,6 +162,13 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         return Answer(dialog, SendDlgItemMessageW(dialog, IDC_ENTRY_LIST, LB_GETCOUNT, 0, 0));
     case UM_GET_ENTRY:
         GetEntryText(dialog, wParam, (wchar_t *)lParam);
+        return FALSE;
+    case UM_ADD_ARGUMENTS:
+        if (!RunState.busy)
+            AddArgumentItems((const wchar_t *)lParam);
+        return FALSE;
+    case UM_SET_PATH:
+        SetEntryPath(dialog, wParam, (const wchar_t *)lParam);
         return FALSE;
     case UM_SET_STATUS:
         SetEntryStatus(dialog, wParam, lParam);

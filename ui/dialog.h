@@ -16,6 +16,9 @@ void InitProgramDir(void);
  * a limit of MAX_PATH - 1 units; a name that filled the limit was cut. */
 void SetProgramDirFrom(const wchar_t *moduleName, DWORD length);
 
+/* The dialog's parameter is a command line as GetCommandLineW gives it,
+ * whose arguments are added to the list, or 0. It must stay valid while the
+ * dialog is open. */
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 /* The normal close: stop taking drops, save the options, end the dialog. */
 void CloseMainDialog(HWND dialog);

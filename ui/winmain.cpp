@@ -1,6 +1,8 @@
 /*
  * winmain.cpp: program start. The program is its one dialog; when the
- * dialog ends, the program ends with the dialog's result.
+ * dialog ends, the program ends with the dialog's result. The dialog takes
+ * the command line: the shell starts the program with the files dropped on
+ * it or sent to it as arguments.
  */
 #include <windows.h>
 
@@ -18,7 +20,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     if (LoadShellFunctions()) {
         ProgramInstance = instance;
         InitProgramDir();
-        result = (int)DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc, 0);
+        result = (int)DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainDlgProc,
+                                      (LPARAM)GetCommandLineW());
     }
     return result;
 }
