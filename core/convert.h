@@ -7,23 +7,7 @@
 
 #include <windows.h>
 
-/* <windows.h> defines STATUS_NO_MEMORY as an NTSTATUS value; in this program
- * the name belongs to the conversion status below. */
-#undef STATUS_NO_MEMORY
-
-enum ConvertStatus {
-    STATUS_CHECKING = 0,
-    STATUS_NOT_NEEDED = 1,
-    STATUS_CONVERTED = 2,
-    STATUS_OPEN_FAILED = 3,
-    STATUS_TIME_FAILED = 4,
-    STATUS_NO_MEMORY = 5,
-    STATUS_READ_FAILED = 6,
-    STATUS_BAD_FORMAT = 7,
-    STATUS_WRITE_FAILED = 8,
-};
-
-#define CONVERT_STATUS_COUNT 9
+#include "convert_status.h"
 
 /* The suffix shown after an entry's path, "\n > " and the message; an
  * unknown code gives an empty string. */
