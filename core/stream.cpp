@@ -10,17 +10,19 @@
  * then finds in the image exactly what it finds in the whole file, and the
  * memory it takes is the size of the tag chunks, not of the file.
  */
+#ifdef KORVANE_TEST_SEAMS
+/* The conversion tests refuse the image's memory through the seam for
+ * malloc. Its header brings <windows.h>, whose STATUS_NO_MEMORY the status
+ * header then takes back, so it comes first. */
+#include "tests/convert_seams.h"
+#endif
+
 #include "stream.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "unwrap.h"
-
-#ifdef KORVANE_TEST_SEAMS
-/* The conversion tests refuse the image's memory through the seam for malloc. */
-#include "tests/convert_seams.h"
-#endif
 
 /* The whole of a read for the head check, which takes a short count for a
  * failure; context is the ByteSource. */

@@ -165,13 +165,17 @@ bool LocateRiff(const unsigned char *buffer, uint32_t size, RiffPlace *place)
     return IsWrappingHeader(buffer + riffPos, place);
 }
 
-/* The offset of the first byte at or after pos that is not zero, or size. */
+/* The offset of the first byte at or after pos that is not zero, or size,
+ * in reads that grow from FIRST_HEAD_READ to the block: most files have
+ * few zero bytes, if any. */
 static int SkipZerosIn(const ByteSource *source, unsigned char *block, uint32_t blockBytes,
                        uint64_t *pos)
 {
+    uint32_t want = FIRST_HEAD_READ < blockBytes ? FIRST_HEAD_READ : blockBytes;
     while (*pos < source->size) {
         uint64_t left = source->size - *pos;
-        uint32_t count = left < blockBytes ? (uint32_t)left : blockBytes;
+        uint32_t count = left < want ? (uint32_t)left : want;
+        want = want <= blockBytes / 2 ? want * 2 : blockBytes;
         if (!ReadWhole(source, *pos, block, count))
             return LOCATE_UNREAD;
         uint32_t i = 0;
