@@ -71,6 +71,11 @@ korvane_fuzzer(fuzz_head fuzz_seeds ${FUZZ_HEAD_SECONDS} core/unwrap.cpp)
 set(FUZZ_TAGS_SECONDS 30 CACHE STRING "How long the tag search's fuzzer runs in the test suite")
 korvane_fuzzer(fuzz_riff_tags fuzz_seeds_tags ${FUZZ_TAGS_SECONDS} core/riff_tags.cpp core/unwrap.cpp)
 
+# The streamed conversion against the loaded-buffer routines.
+set(FUZZ_STREAM_SECONDS 20 CACHE STRING "How long the streamed conversion's fuzzer runs in the test suite")
+korvane_fuzzer(fuzz_stream fuzz_seeds ${FUZZ_STREAM_SECONDS} core/stream.cpp core/riff_tags.cpp
+               core/unwrap.cpp)
+
 # The benchmark measures the shipped code, so it is optimised and unsanitized.
 add_executable(bench_unwrap bench/bench_unwrap.cpp core/unwrap.cpp)
 target_include_directories(bench_unwrap PRIVATE ${CMAKE_SOURCE_DIR})
