@@ -36,8 +36,9 @@
 
 /* The head is read in blocks of at most this size. */
 #define HEAD_BLOCK_BYTES (16u << 10)
-/* The copy block, and the room for the temporary's path after it: a path
- * in the long form has at most 32,767 units. */
+/* The copy block, and the room for two paths after it (the temporary's and
+ * the original's in the same form): a path in the long form has at most
+ * 32,767 units. */
 #define COPY_BYTES      STREAM_BLOCK_MAX
 #define TEMP_PATH_UNITS 32800u
 /* "~" and four hex digits, ".tmp". */
@@ -120,7 +121,8 @@ static uint32_t DecodeAnsi(const unsigned char *text, uint32_t bytes, uint16_t *
 /* The temporary, created with the first byte of output. */
 struct TempFile {
     const wchar_t *original;
-    wchar_t *path; /* TEMP_PATH_UNITS units */
+    wchar_t *path;     /* TEMP_PATH_UNITS units */
+    wchar_t *replaced; /* the original's path in the temporary's form, as many */
     HANDLE handle;
     bool created;
 };
@@ -172,6 +174,21 @@ static bool PutFolder(const wchar_t *original, wchar_t *out)
     return true;
 }
 
+/* The original under the temporary's folder, so that the replacement names
+ * both in one form: Wine's ReplaceFileW fails on a short path beside a long
+ * one. */
+static void PutReplaced(TempFile *temp, size_t folderUnits)
+{
+    const wchar_t *name = temp->original + FolderUnits(temp->original);
+    size_t nameUnits = wcslen(name);
+    if (folderUnits + nameUnits >= TEMP_PATH_UNITS) {
+        wcscpy(temp->replaced, temp->original);
+        return;
+    }
+    memcpy(temp->replaced, temp->path, folderUnits * sizeof(wchar_t));
+    memcpy(temp->replaced + folderUnits, name, (nameUnits + 1) * sizeof(wchar_t));
+}
+
 /* Creates a new hidden temporary under the first free short name, from a
  * start that differs between processes and calls. */
 static bool CreateTemp(TempFile *temp)
@@ -180,6 +197,7 @@ static bool CreateTemp(TempFile *temp)
     if (!PutFolder(temp->original, temp->path))
         return false;
     size_t folder = wcslen(temp->path);
+    PutReplaced(temp, folder);
     unsigned start = (unsigned)GetTickCount() * 31u + (unsigned)GetCurrentProcessId() + calls++;
     for (unsigned i = 0; i < TEMP_NAMES; i++) {
         wsprintfW(temp->path + folder, L"~%04X.tmp", (start + i) % TEMP_NAMES);
@@ -227,22 +245,22 @@ static void DiscardTemp(TempFile *temp)
 /* Puts the temporary at the original's path. Where ReplaceFileW could not
  * rename the temporary it has already removed the original, and the
  * temporary, whole and flushed, is moved there; should that fail too it is
- * left under its own name, the one copy of the content. */
+ * left under its own name, the one copy of the content. Where it refused
+ * otherwise, with the original untouched, the temporary is renamed over the
+ * original, which is as much one step: Wine's ReplaceFileW refuses paths in
+ * the long form, and a file held without sharing deletion refuses the
+ * rename as well. */
 static int ReplaceOriginal(TempFile *temp)
 {
-    if (!ReplaceFileW(temp->original, temp->path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL,
-                      NULL)) {
-        if (GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-            DeleteFileW(temp->path);
-            return STATUS_WRITE_FAILED;
-        }
-        if (!MoveFileW(temp->path, temp->original))
-            return STATUS_WRITE_FAILED;
-    }
-    return STATUS_CONVERTED;
+    if (ReplaceFileW(temp->replaced, temp->path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL))
+        return STATUS_CONVERTED;
+    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        return MoveFileW(temp->path, temp->replaced) ? STATUS_CONVERTED : STATUS_WRITE_FAILED;
+    if (MoveFileExW(temp->path, temp->replaced, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return STATUS_CONVERTED;
+    DeleteFileW(temp->path);
+    return STATUS_WRITE_FAILED;
 }
-
-/* ---- The whole way ---- */
 
 /* Sets the three times through an open made after the replacement, so
  * that no later close can move them again. */
@@ -294,7 +312,7 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool timesTaken;
     unsigned char *block = NULL;
-    TempFile temp = {path, NULL, INVALID_HANDLE_VALUE, false};
+    TempFile temp = {path, NULL, NULL, INVALID_HANDLE_VALUE, false};
     if (HeadShowsPlainAudio(path, keepTimes, times, &timesTaken))
         return STATUS_NOT_NEEDED;
     HANDLE file = OpenForRewrite(path);
@@ -309,12 +327,13 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
         status = STATUS_READ_FAILED;
         goto cleanup;
     }
-    block = (unsigned char *)malloc(COPY_BYTES + TEMP_PATH_UNITS * sizeof(wchar_t));
+    block = (unsigned char *)malloc(COPY_BYTES + 2 * TEMP_PATH_UNITS * sizeof(wchar_t));
     if (block == NULL) {
         status = STATUS_NO_MEMORY;
         goto cleanup;
     }
     temp.path = (wchar_t *)(block + COPY_BYTES);
+    temp.replaced = temp.path + TEMP_PATH_UNITS;
     attributes = GetFileAttributesW(path);
     status = StreamIntoTemp(file, (uint64_t)size.QuadPart, block, &temp, keepRiffTags);
 

@@ -276,7 +276,8 @@ BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR back
         DeleteFileW(replaced); /* as the platform leaves it then: the original gone */
     if (!ok && error != 0)
         SetLastError(error);
-    Log(SEAM_REPLACE_FILE, NULL, ok, flags, backup != NULL, 0, 0, replaced, replacement);
+    Log(SEAM_REPLACE_FILE, NULL, ok, flags, backup != NULL, ok ? 0 : GetLastError(), 0, replaced,
+        replacement);
     return ok;
 }
 
@@ -289,6 +290,18 @@ BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to)
     else
         ok = MoveFileW(from, to);
     Log(SEAM_MOVE_FILE, NULL, ok, 0, 0, 0, 0, from, to);
+    return ok;
+}
+
+BOOL WINAPI SeamMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_MOVE_FILE_EX, &nth))
+        SetLastError(ERROR_SHARING_VIOLATION);
+    else
+        ok = MoveFileExW(from, to, flags);
+    Log(SEAM_MOVE_FILE_EX, NULL, ok, flags, 0, 0, 0, from, to);
     return ok;
 }
 

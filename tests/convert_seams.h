@@ -41,6 +41,7 @@ enum SeamCall {
     SEAM_FLUSH_FILE_BUFFERS,
     SEAM_REPLACE_FILE,
     SEAM_MOVE_FILE,
+    SEAM_MOVE_FILE_EX,
     SEAM_DELETE_FILE,
     SEAM_GET_FILE_ATTRIBUTES,
     SEAM_SET_FILE_ATTRIBUTES,
@@ -53,10 +54,11 @@ enum SeamCall {
  * bytes asked, bytes transferred; SetFilePointer: distance, whether a high
  * part was passed, method; GetFileTime, SetFileTime: how many of the three
  * times were passed; malloc: size; ReplaceFileW: the flags, whether a
- * backup name was passed; SetFileAttributesW: the attributes. path is the
+ * backup name was passed, the error it reported; SetFileAttributesW: the attributes. path is the
  * first path a call names (CreateFileW, ReplaceFileW: the file replaced,
- * MoveFileW, DeleteFileW, the attribute calls), and path2 the second
- * (ReplaceFileW: the replacement, MoveFileW: the new name). ok is the
+ * MoveFileW, MoveFileExW, DeleteFileW, the attribute calls), and path2 the
+ * second (ReplaceFileW: the replacement, MoveFileW, MoveFileExW: the new
+ * name); MoveFileExW: the flags. ok is the
  * result as the caller saw it; an armed failure of ReplaceFileW reports
  * the error set by SeamFailReplaceWith, by default one that leaves both
  * files as they were. */
@@ -108,6 +110,7 @@ BOOL WINAPI SeamFlushFileBuffers(HANDLE file);
 BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
                              LPVOID exclude, LPVOID reserved);
 BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to);
+BOOL WINAPI SeamMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 BOOL WINAPI SeamDeleteFileW(LPCWSTR path);
 DWORD WINAPI SeamGetFileAttributesW(LPCWSTR path);
 BOOL WINAPI SeamSetFileAttributesW(LPCWSTR path, DWORD attributes);
@@ -127,6 +130,7 @@ void SeamFree(void *block);
 #define FlushFileBuffers   SeamFlushFileBuffers
 #define ReplaceFileW       SeamReplaceFileW
 #define MoveFileW          SeamMoveFileW
+#define MoveFileExW        SeamMoveFileExW
 #define DeleteFileW        SeamDeleteFileW
 #define GetFileAttributesW SeamGetFileAttributesW
 #define SetFileAttributesW SeamSetFileAttributesW

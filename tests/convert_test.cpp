@@ -529,13 +529,13 @@ TEST(ConvertFile, SizeMemoryAndReadFailures)
     EXPECT_EQ(SeamCount(SEAM_MALLOC) + SeamCount(SEAM_READ_FILE), 0);
     ExpectUntouched(path, before, true);
 
-    /* A conversion takes the one block, of 1 MiB and the room for the
-     * temporary's name, whatever the file's size. */
+    /* A conversion takes the one block, of 1 MiB and the room for two
+     * paths, whatever the file's size. */
     Prepare(path, file);
     SeamReset();
     EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
     ASSERT_EQ(SeamCount(SEAM_MALLOC), 1);
-    EXPECT_LE(NthRecord(SEAM_MALLOC, 1)->args[0], (1u << 20) + (70u << 10));
+    EXPECT_LE(NthRecord(SEAM_MALLOC, 1)->args[0], (1u << 20) + (140u << 10));
     int reads = SeamCount(SEAM_READ_FILE);
     ASSERT_GE(reads, 3);
 
@@ -583,13 +583,17 @@ TEST(ConvertFile, EveryStepThatFailsLeavesTheFileAndNoTemporary)
         SeamCall call;
         int nth;
         bool shortOnly;
+        SeamCall also; /* fails as well, when not SEAM_CALL_KINDS */
     };
-    std::vector<Step> steps = {{"the temporary's creation", SEAM_CREATE_FILE, 2, false},
-                               {"the flush", SEAM_FLUSH_FILE_BUFFERS, 1, false},
-                               {"the replacement", SEAM_REPLACE_FILE, 1, false}};
+    std::vector<Step> steps = {
+        {"the temporary's creation", SEAM_CREATE_FILE, 2, false, SEAM_CALL_KINDS},
+        {"the flush", SEAM_FLUSH_FILE_BUFFERS, 1, false, SEAM_CALL_KINDS},
+        {"the replacement and the rename", SEAM_REPLACE_FILE, 1, false, SEAM_MOVE_FILE_EX}};
     for (int nth = 1; nth <= writes; nth++) {
-        steps.push_back({"write " + std::to_string(nth), SEAM_WRITE_FILE, nth, false});
-        steps.push_back({"short write " + std::to_string(nth), SEAM_WRITE_FILE, nth, true});
+        steps.push_back(
+            {"write " + std::to_string(nth), SEAM_WRITE_FILE, nth, false, SEAM_CALL_KINDS});
+        steps.push_back(
+            {"short write " + std::to_string(nth), SEAM_WRITE_FILE, nth, true, SEAM_CALL_KINDS});
     }
     for (const Step &step : steps) {
         SCOPED_TRACE(step.what);
@@ -599,11 +603,26 @@ TEST(ConvertFile, EveryStepThatFailsLeavesTheFileAndNoTemporary)
             SeamShortTransfer(step.call, step.nth, 1);
         else
             SeamFailCall(step.call, step.nth);
+        if (step.also != SEAM_CALL_KINDS)
+            SeamFailCall(step.also, 1);
         EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
         EXPECT_EQ(SeamCount(SEAM_SET_FILE_TIME), 0);
         ExpectUntouched(path, before, true);
         EXPECT_TRUE(NoTemporaryIn(dir));
     }
+
+    /* The replacement refused, the original untouched: the temporary is
+     * renamed over it in one step. */
+    Snapshot renamed = Prepare(path, file);
+    SeamReset();
+    SeamFailCall(SEAM_REPLACE_FILE, 1);
+    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+    ASSERT_EQ(SeamCount(SEAM_MOVE_FILE_EX), 1);
+    EXPECT_EQ(NthRecord(SEAM_MOVE_FILE_EX, 1)->args[0],
+              (DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    ExpectTimesKept(path, renamed);
+    EXPECT_EQ(ReadBytes(path), expected);
+    EXPECT_TRUE(NoTemporaryIn(dir));
 
     /* The replacement removed the file but could not rename the temporary
      * (what the platform reports as ERROR_UNABLE_TO_MOVE_REPLACEMENT): the
@@ -895,7 +914,7 @@ TEST(ConvertFile, AFileOfAGigabyteConvertsThroughOneBlock)
     SeamReset();
     EXPECT_EQ(Convert(sparse.path, 1), STATUS_CONVERTED);
     ASSERT_EQ(SeamCount(SEAM_MALLOC), 1);
-    EXPECT_LE(NthRecord(SEAM_MALLOC, 1)->args[0], (1u << 20) + (70u << 10));
+    EXPECT_LE(NthRecord(SEAM_MALLOC, 1)->args[0], (1u << 20) + (140u << 10));
     EXPECT_EQ(FileSize(sparse.path), (LONGLONG)(size - headerBytes));
     EXPECT_EQ(ReadHead(sparse.path, (DWORD)frames.size()), frames);
     EXPECT_TRUE(NoTemporaryIn(dir));
@@ -1047,6 +1066,31 @@ namespace
 {
 
 /* ---- What the replacement keeps ---- */
+
+/* A file whose path nearly fills MAX_PATH, in a folder where the
+ * temporary's short name would pass it: the temporary is made under the
+ * folder's long form and the file converts. */
+TEST(ConvertFile, TheTemporaryFitsWhereverTheFilesPathFits)
+{
+    std::wstring dir = FreshDir(L"convert-long-path");
+    std::wstring folder = dir + L"\\" + std::wstring(251 - dir.size() - 1, L'x');
+    ASSERT_EQ(folder.size(), 251u);
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), NULL) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    std::wstring path = folder + L"\\a.mp3";
+    ASSERT_LT(path.size(), (size_t)MAX_PATH);
+    Snapshot before = Prepare(path, Rmp3(Frame(3000)));
+    SeamReset();
+    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
+    ExpectTimesKept(path, before);
+    EXPECT_EQ(ReadBytes(path), Frame(3000));
+    ASSERT_EQ(SeamCount(SEAM_CREATE_FILE), 3);
+    EXPECT_EQ(NthRecord(SEAM_CREATE_FILE, 2)->path.compare(0, 4, L"\\\\?\\"), 0)
+        << Narrow(NthRecord(SEAM_CREATE_FILE, 2)->path);
+    EXPECT_TRUE(NoTemporaryIn(folder));
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW((L"\\\\?\\" + folder).c_str());
+}
 
 /* The converted file takes the original's place with its attributes and
  * creation time, not the temporary's hidden and temporary marks; the
