@@ -1,5 +1,5 @@
 /*
- * bench_convert.cpp: what converting a file in place costs beyond the disk
+ * bench_convert.cpp: what converting a file costs beyond the disk
  * work and the copies it can't avoid, and how much memory it takes.
  *
  * On a 256 MiB RIFF/WAVE with one data chunk, in the temporary folder:

@@ -1,9 +1,11 @@
 /*
- * convert_test.cpp: converting files in place on a real disk under Wine.
+ * convert_test.cpp: converting files on a real disk under Wine, through a
+ * temporary beside each file that takes its place.
  *
  * Failures the platform can produce on demand are produced for real (missing
  * paths, files held open elsewhere, sparse files of 4 GiB); the rest (time
- * stamps, short or failed reads and writes, a failed seek or cut) come from
+ * stamps, short or failed reads and writes, the temporary's creation, the
+ * flush, the replacement) come from
  * the seams in convert_seams.h, which this build of ConvertFile calls instead
  * of the platform. Files converted from real ffmpeg audio are left in
  * KORVANE_AUDIO_DIR for check_decodes.sh.
