@@ -23,8 +23,8 @@
  * the audio: the tag made from it is longer than the 20 bytes before the
  * audio. The conversion streams into a new file either way, so the longer
  * tag costs nothing but its bytes: the aim is that it takes no longer than
- * the plain WAVE of the same round, judged on the middle of the rounds'
- * ratios (at most 1.0).
+ * the plain WAVE of the same round, converted just before it, judged on the
+ * middle of the rounds' ratios (at most 1.0).
  */
 #include <windows.h>
 #include <psapi.h>
@@ -253,16 +253,17 @@ int main()
                 Fail("no memory for the bare work");
             memset(loaded, 0x5A, kFileBytes + 1);
         }
-        WriteWrappedFile(path);
-        floorTime[round] = TimeFloor(path);
-        bare[round] = TimeBareWork(loaded);
+        /* Right after the plain WAVE, in the same state of the machine: the
+         * floor leaves 256 MiB of unflushed writes behind, whose write-back
+         * would run alongside whatever is timed next. */
         WriteTaggedRmp3(path);
         tagged[round] = TimeConvert(path);
-    }
-    {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExW(path, GetFileExInfoStandard, &data))
             taggedSize.HighPart = (LONG)data.nFileSizeHigh, taggedSize.LowPart = data.nFileSizeLow;
+        WriteWrappedFile(path);
+        floorTime[round] = TimeFloor(path);
+        bare[round] = TimeBareWork(loaded);
     }
     DeleteFileW(path);
     free(loaded);

@@ -160,30 +160,55 @@ cleanup:
 
 /* ---- Writing the output ---- */
 
+/* The output gathers in the block and goes to the sink a whole block at
+ * a time, so that every write but the last is of the block's size and at
+ * a multiple of it in the output, whatever the tag before the audio. */
 struct Copy {
     const ByteSource *source;
     const ByteSink *sink;
     unsigned char *block;
     uint32_t blockBytes;
+    uint32_t fill;         /* output bytes in the block, not yet written */
     int status;            /* of the copy's failure */
     uint64_t written;      /* of the unwrapped output, without a leading tag */
     uint64_t tailAt;       /* where an ID3v1 block of the output would begin */
     unsigned char tail[3]; /* the bytes there, as they pass */
 };
 
-static bool Emit(Copy *copy, const unsigned char *bytes, uint32_t count)
+static bool WriteBlock(Copy *copy)
 {
-    if (!copy->sink->write(copy->sink->context, bytes, count)) {
+    if (copy->fill > 0 && !copy->sink->write(copy->sink->context, copy->block, copy->fill)) {
         copy->status = STATUS_WRITE_FAILED;
         return false;
     }
+    copy->fill = 0;
+    return true;
+}
+
+/* Takes bytes that are no part of the unwrapped output: a tag. */
+static bool Put(Copy *copy, const unsigned char *bytes, uint32_t count)
+{
+    while (count > 0) {
+        uint32_t step =
+            count < copy->blockBytes - copy->fill ? count : copy->blockBytes - copy->fill;
+        memcpy(copy->block + copy->fill, bytes, step);
+        copy->fill += step;
+        bytes += step;
+        count -= step;
+        if (copy->fill == copy->blockBytes && !WriteBlock(copy))
+            return false;
+    }
+    return true;
+}
+
+static void NoteTail(Copy *copy, const unsigned char *bytes, uint32_t count)
+{
     for (uint32_t i = 0; i < 3; i++) {
         uint64_t at = copy->tailAt + i;
         if (at >= copy->written && at - copy->written < count)
             copy->tail[i] = bytes[at - copy->written];
     }
     copy->written += count;
-    return true;
 }
 
 /* Copies bytes of the source from offset through the block. */
@@ -191,15 +216,19 @@ static bool CopyRange(void *context, uint64_t offset, uint32_t bytes)
 {
     Copy *copy = (Copy *)context;
     while (bytes > 0) {
-        uint32_t step = bytes < copy->blockBytes ? bytes : copy->blockBytes;
-        if (!ReadWhole(copy->source, offset, copy->block, step)) {
+        uint32_t room = copy->blockBytes - copy->fill;
+        uint32_t step = bytes < room ? bytes : room;
+        unsigned char *at = copy->block + copy->fill;
+        if (!ReadWhole(copy->source, offset, at, step)) {
             copy->status = STATUS_READ_FAILED;
             return false;
         }
-        if (!Emit(copy, copy->block, step))
-            return false;
+        NoteTail(copy, at, step);
+        copy->fill += step;
         offset += step;
         bytes -= step;
+        if (copy->fill == copy->blockBytes && !WriteBlock(copy))
+            return false;
     }
     return true;
 }
@@ -224,9 +253,8 @@ static int WriteOutput(Copy *copy, const RiffPlace *place, const RiffTags *tags,
 {
     uint64_t audioBytes;
     copy->tailAt = unwrappedBytes >= ID3V1_BYTES ? unwrappedBytes - ID3V1_BYTES : UINT64_MAX - 3;
-    if (tags->leading != NULL &&
-        !copy->sink->write(copy->sink->context, tags->leading, tags->leadingBytes))
-        return STATUS_WRITE_FAILED;
+    if (tags->leading != NULL && !Put(copy, tags->leading, tags->leadingBytes))
+        return copy->status;
     if (!CopyPrefix(copy, place->riffPos))
         return copy->status;
     int collected = CollectDataChunks(copy->source, place, CopyRange, copy, &audioBytes);
@@ -236,10 +264,9 @@ static int WriteOutput(Copy *copy, const RiffPlace *place, const RiffTags *tags,
         return collected == COLLECT_UNREAD ? STATUS_READ_FAILED : STATUS_BAD_FORMAT;
     /* Audio that already ends with an ID3v1 block gets no second one. */
     bool endsWithBlock = unwrappedBytes >= ID3V1_BYTES && memcmp(copy->tail, "TAG", 3) == 0;
-    if (tags->hasTrailing && !endsWithBlock &&
-        !copy->sink->write(copy->sink->context, tags->trailing, ID3V1_BYTES))
-        return STATUS_WRITE_FAILED;
-    return STATUS_CONVERTED;
+    if (tags->hasTrailing && !endsWithBlock && !Put(copy, tags->trailing, ID3V1_BYTES))
+        return copy->status;
+    return WriteBlock(copy) ? STATUS_CONVERTED : copy->status;
 }
 
 /* Where the file stands before anything is written: STATUS_CHECKING when it
@@ -267,7 +294,7 @@ int StreamConversion(const ByteSource *source, const ByteSink *sink, unsigned ch
     RiffPlace place;
     RiffTags tags;
     uint64_t unwrappedBytes = 0;
-    Copy copy = {source, sink, block, blockBytes, STATUS_CHECKING, 0, 0, {0, 0, 0}};
+    Copy copy = {source, sink, block, blockBytes, 0, STATUS_CHECKING, 0, 0, {0, 0, 0}};
     memset(&tags, 0, sizeof tags);
     int status = Examine(source, block, blockBytes, &place, &unwrappedBytes);
     if (status != STATUS_CHECKING)
