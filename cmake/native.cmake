@@ -13,6 +13,10 @@ target_link_options(unwrap_san PUBLIC ${SANITIZE_FLAGS})
 add_library(riff_tags_san STATIC core/riff_tags.cpp)
 target_link_libraries(riff_tags_san PUBLIC unwrap_san)
 
+# The streamed conversion, beside the loaded-buffer routines it must match.
+add_library(stream_san STATIC core/stream.cpp)
+target_link_libraries(stream_san PUBLIC riff_tags_san)
+
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} googletest EXCLUDE_FROM_ALL)
@@ -34,6 +38,14 @@ set_tests_properties(head_check_test PROPERTIES
 add_executable(riff_tags_test tests/riff_tags_test.cpp tests/riff_builder.cpp)
 target_link_libraries(riff_tags_test riff_tags_san gtest_main)
 add_test(NAME riff_tags_test COMMAND riff_tags_test)
+
+# The streamed conversion against UnwrapRiff and FindRiffTags on the loaded
+# file, through reads that come up short and fail on request.
+add_executable(stream_test tests/stream_test.cpp tests/riff_builder.cpp)
+target_link_libraries(stream_test stream_san gtest_main)
+add_test(NAME stream_test COMMAND stream_test)
+set_tests_properties(stream_test PROPERTIES
+  ENVIRONMENT "KORVANE_FUZZ_SEEDS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds;KORVANE_FUZZ_SEEDS_TAGS=${CMAKE_SOURCE_DIR}/tests/fuzz_seeds_tags")
 
 # Each fuzzer links its own copy of the code it feeds, instrumented for
 # coverage, and runs for a bounded time over a fresh copy of its seeds.
@@ -58,6 +70,11 @@ korvane_fuzzer(fuzz_head fuzz_seeds ${FUZZ_HEAD_SECONDS} core/unwrap.cpp)
 # The tag search, with seeds of its own: INFO lists, id3 and cart chunks.
 set(FUZZ_TAGS_SECONDS 30 CACHE STRING "How long the tag search's fuzzer runs in the test suite")
 korvane_fuzzer(fuzz_riff_tags fuzz_seeds_tags ${FUZZ_TAGS_SECONDS} core/riff_tags.cpp core/unwrap.cpp)
+
+# The streamed conversion against the loaded-buffer routines.
+set(FUZZ_STREAM_SECONDS 20 CACHE STRING "How long the streamed conversion's fuzzer runs in the test suite")
+korvane_fuzzer(fuzz_stream fuzz_seeds ${FUZZ_STREAM_SECONDS} core/stream.cpp core/riff_tags.cpp
+               core/unwrap.cpp)
 
 # The benchmark measures the shipped code, so it is optimised and unsanitized.
 add_executable(bench_unwrap bench/bench_unwrap.cpp core/unwrap.cpp)

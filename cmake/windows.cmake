@@ -14,7 +14,7 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_link_options(-Wl,--large-address-aware)
 endif()
 
-set(CORE_SOURCES core/unwrap.cpp core/riff_tags.cpp core/convert.cpp core/extension.cpp)
+set(CORE_SOURCES core/unwrap.cpp core/riff_tags.cpp core/stream.cpp core/convert.cpp core/extension.cpp)
 set(APP_SOURCES settings/settings.cpp platform/system_dlls.cpp batch/entry_list.cpp batch/run.cpp
                 ui/dialog.cpp)
 # shell32 and shlwapi are loaded at run time from the system folder
@@ -73,7 +73,7 @@ target_link_libraries(unwrap_test korvane_core gtest_main)
 # The conversion is compiled a second time with its platform calls routed
 # through seams that a test can make fail; the program never has them.
 korvane_wine_test(convert_test tests/convert_seams.cpp tests/riff_builder.cpp tests/test_files.cpp
-                  core/convert.cpp core/unwrap.cpp core/riff_tags.cpp)
+                  core/convert.cpp core/stream.cpp core/unwrap.cpp core/riff_tags.cpp)
 target_compile_definitions(convert_test PRIVATE KORVANE_TEST_SEAMS)
 target_link_libraries(convert_test gtest_main)
 

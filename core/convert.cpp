@@ -1,27 +1,25 @@
 /*
- * convert.cpp: loading a file whole, unwrapping it and writing the result
- * back over the same file.
+ * convert.cpp: converting a file by writing its new content beside it and
+ * putting that in its place in one step.
  *
  * A file is first looked at from its head alone, opened for reading and
  * sharing everything: most files a user drops are plain MP3s already, of
  * any size and perhaps open in a player, and their verdict needs only the
- * first bytes. Only a file that needs converting is opened for writing and
- * loaded whole, and checked again, since it may have changed meanwhile.
+ * first bytes. Only a file that needs converting is opened for writing, and
+ * checked again, since it may have changed meanwhile. It stays open with
+ * FILE_SHARE_READ while it is read, so nobody else can write it meanwhile.
  *
- * The file stays open for the whole rewrite with FILE_SHARE_READ, so nobody
- * else can write it meanwhile. Nothing is written until the new content is
- * complete in memory; a file that needs nothing or can't be unwrapped is
- * closed untouched, its time stamps included. The time stamps are restored
- * through a second open made after the writing handle is closed, so that the
- * close itself can't move the last-write time again.
- *
- * A write may fail partway (a full disk, a pulled cable), and no audio may
- * be lost then: every audio byte must still be somewhere in the file. Audio
- * moved toward the start is written from the start on, as the plain
- * unwrapping always does. A tag kept from the RIFF may be longer than what
- * stood before the audio, and the audio then moves toward the end: it is
- * written from its end backwards, in blocks no longer than the distance it
- * moves, so that no block overwrites audio that is not yet at its new place.
+ * The file's own bytes are never written over: a conversion cut off at any
+ * instant (a crash, a shutdown, a pulled stick) must leave either the old
+ * file or the new one at its path. The new content is streamed into a
+ * hidden temporary file in the same folder, through one block of at most
+ * 1 MiB, so memory does not grow with the file; it is flushed and closed,
+ * the original is closed, and ReplaceFileW puts the new file at the path,
+ * keeping the original's attributes, creation time, security and streams.
+ * Until then any failure deletes the temporary and leaves the original as
+ * it was. A file that needs nothing or can't be unwrapped gets no temporary
+ * at all: it is created with the first byte of output. The time stamps are
+ * restored through an open made after the replacement.
  */
 #include "convert.h"
 
@@ -29,6 +27,7 @@
 #include <string.h>
 
 #include "riff_tags.h"
+#include "stream.h"
 #include "unwrap.h"
 
 #ifdef KORVANE_TEST_SEAMS
@@ -37,10 +36,14 @@
 
 /* The head is read in blocks of at most this size. */
 #define HEAD_BLOCK_BYTES (16u << 10)
-/* Audio that moves toward the end moves at least this far, so that it is
- * written in blocks of this size at the least; the tag is padded for it. */
-#define LEAST_MOVE_BYTES 4096u
-#define MOST_WRITE_BYTES (1u << 20)
+/* The copy block, and the room for two paths after it (the temporary's and
+ * the original's in the same form): a path in the long form has at most
+ * 32,767 units. */
+#define COPY_BYTES      STREAM_BLOCK_MAX
+#define TEMP_PATH_UNITS 32800u
+/* "~" and four hex digits, ".tmp". */
+#define TEMP_NAME_UNITS 9u
+#define TEMP_NAMES      0x10000u
 
 static const wchar_t *const kStatusSuffix[CONVERT_STATUS_COUNT] = {
     L"\n > ファイルを検査しています...",
@@ -58,8 +61,6 @@ static const wchar_t *const kStatusSuffix[CONVERT_STATUS_COUNT] = {
     L"\n > ファイルを修正する必要がありませんでした（拡張子を変更できませんでした）。",
 };
 
-static const unsigned char kZeros[64 << 10] = {0};
-
 const wchar_t *StatusSuffix(int status)
 {
     if (status < 0 || status >= CONVERT_STATUS_COUNT)
@@ -74,7 +75,7 @@ static HANDLE OpenForRewrite(const wchar_t *path)
 }
 
 /* Reads at an offset without moving the file position. */
-static uint32_t ReadHeadAt(void *context, uint64_t offset, unsigned char *out, uint32_t count)
+static uint32_t ReadAt(void *context, uint64_t offset, unsigned char *out, uint32_t count)
 {
     OVERLAPPED at;
     DWORD bytesRead = 0;
@@ -106,145 +107,9 @@ static bool HeadShowsPlainAudio(const wchar_t *path, int keepTimes, FILETIME tim
     if (keepTimes)
         *timesTaken = GetFileTime(file, &times[0], &times[1], &times[2]) != 0;
     if (GetFileSizeEx(file, &size) && size.QuadPart >= 0)
-        plain =
-            CheckHead(ReadHeadAt, file, (uint64_t)size.QuadPart, block, sizeof block) == HEAD_PLAIN;
+        plain = CheckHead(ReadAt, file, (uint64_t)size.QuadPart, block, sizeof block) == HEAD_PLAIN;
     CloseHandle(file);
     return plain;
-}
-
-/* Loads the whole file into a buffer of size + 1 bytes with the guard byte
- * at the end. Returns STATUS_CHECKING when the buffer is filled. */
-static int LoadWholeFile(HANDLE file, unsigned char **buffer, uint32_t *size)
-{
-    LARGE_INTEGER fileSize;
-    DWORD bytesRead = 0;
-    *buffer = NULL;
-    if (!GetFileSizeEx(file, &fileSize))
-        return STATUS_READ_FAILED;
-    /* The size is a 32-bit count and the buffer needs one byte more. */
-    if (fileSize.QuadPart >= 0xFFFFFFFFLL)
-        return STATUS_NO_MEMORY;
-    *size = (uint32_t)fileSize.QuadPart;
-    *buffer = (unsigned char *)malloc((size_t)*size + 1);
-    if (*buffer == NULL)
-        return STATUS_NO_MEMORY;
-    (*buffer)[*size] = LOADED_BUFFER_GUARD;
-    if (!ReadFile(file, *buffer, *size, &bytesRead, NULL) || bytesRead != *size)
-        return STATUS_READ_FAILED;
-    return STATUS_CHECKING;
-}
-
-/* The low part of a position may read as INVALID_SET_FILE_POINTER; the
- * error then tells. */
-static bool SeekTo(HANDLE file, uint64_t offset)
-{
-    LONG high = (LONG)(offset >> 32);
-    SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(file, (LONG)(DWORD)offset, &high, FILE_BEGIN);
-    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
-}
-
-/* Writes at the file position; a short count is a failure. */
-static bool WriteHere(HANDLE file, const unsigned char *bytes, uint32_t length)
-{
-    DWORD written = 0;
-    if (length == 0)
-        return true;
-    return WriteFile(file, bytes, length, &written, NULL) && written == length;
-}
-
-static bool WriteZeros(HANDLE file, uint32_t count)
-{
-    while (count > 0) {
-        uint32_t step = count < sizeof kZeros ? count : (uint32_t)sizeof kZeros;
-        if (!WriteHere(file, kZeros, step))
-            return false;
-        count -= step;
-    }
-    return true;
-}
-
-/* Writes length bytes at offset 0 and cuts the file after them. A short
- * write leaves the file uncut: its old tail still follows the new bytes. */
-static int RewriteFromStart(HANDLE file, const unsigned char *buffer, uint32_t length)
-{
-    if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-        return STATUS_WRITE_FAILED;
-    if (!WriteHere(file, buffer, length))
-        return STATUS_WRITE_FAILED;
-    if (!SetEndOfFile(file))
-        return STATUS_WRITE_FAILED;
-    return STATUS_CONVERTED;
-}
-
-/* The new file: the tag, gap zero bytes, the unwrapped output (its zero
- * bytes and audio), and an ID3v1 block when there is one. */
-struct TaggedOutput {
-    const RiffTags *tags;
-    uint32_t gap;
-    const unsigned char *unwrapped;
-    uint32_t length;
-    bool appendTrailing;
-};
-
-/* Every payload moves toward the start or stays: one pass from the start,
- * as the plain unwrapping writes. */
-static int WriteForwards(HANDLE file, const TaggedOutput *out)
-{
-    if (!SeekTo(file, 0) || !WriteHere(file, out->tags->leading, out->tags->leadingBytes) ||
-        !WriteZeros(file, out->gap) || !WriteHere(file, out->unwrapped, out->length))
-        return STATUS_WRITE_FAILED;
-    if (out->appendTrailing && !WriteHere(file, out->tags->trailing, ID3V1_BYTES))
-        return STATUS_WRITE_FAILED;
-    return SetEndOfFile(file) ? STATUS_CONVERTED : STATUS_WRITE_FAILED;
-}
-
-/* Every payload moves toward the end by at least block bytes. The ID3v1
- * block lands past all the old audio, so it goes first and the file has its
- * full length at once; then the output from its end backwards, each block
- * over bytes whose audio already stands at its new place; the tag last. */
-static int WriteBackwards(HANDLE file, const TaggedOutput *out, uint32_t block)
-{
-    uint64_t lead = (uint64_t)out->tags->leadingBytes + out->gap;
-    uint64_t end = lead + out->length;
-    if (out->appendTrailing) {
-        if (!SeekTo(file, end) || !WriteHere(file, out->tags->trailing, ID3V1_BYTES))
-            return STATUS_WRITE_FAILED;
-        end += ID3V1_BYTES;
-    }
-    for (uint32_t left = out->length; left > 0;) {
-        uint32_t step = left < block ? left : block;
-        left -= step;
-        if (!SeekTo(file, lead + left) || !WriteHere(file, out->unwrapped + left, step))
-            return STATUS_WRITE_FAILED;
-    }
-    if (!SeekTo(file, 0) || !WriteHere(file, out->tags->leading, out->tags->leadingBytes) ||
-        !WriteZeros(file, out->gap))
-        return STATUS_WRITE_FAILED;
-    if (!SeekTo(file, end) || !SetEndOfFile(file))
-        return STATUS_WRITE_FAILED;
-    return STATUS_CONVERTED;
-}
-
-static int WriteTagged(HANDLE file, RiffTags *tags, const unsigned char *unwrapped, uint32_t length,
-                       const UnwrapLayout *layout)
-{
-    TaggedOutput out = {tags, 0, unwrapped, length, tags->hasTrailing};
-    /* Audio that already ends with an ID3v1 block gets no second one. */
-    if (length >= ID3V1_BYTES && memcmp(unwrapped + length - ID3V1_BYTES, "TAG", 3) == 0)
-        out.appendTrailing = false;
-    if (tags->leading == NULL && !out.appendTrailing)
-        return RewriteFromStart(file, unwrapped, length);
-    if (tags->leadingBytes <= layout->leastDrop)
-        return WriteForwards(file, &out);
-    /* Padded so that even the last payload, which moved the furthest toward
-     * the start, now moves toward the end by LEAST_MOVE_BYTES or more. */
-    uint64_t least = (uint64_t)layout->mostDrop + LEAST_MOVE_BYTES;
-    if (least > tags->leadingBytes)
-        out.gap = (uint32_t)(least - tags->leadingBytes);
-    PadBuiltTag(tags, out.gap);
-    uint64_t move = (uint64_t)tags->leadingBytes + out.gap - layout->mostDrop;
-    return WriteBackwards(file, &out, move < MOST_WRITE_BYTES ? (uint32_t)move : MOST_WRITE_BYTES);
 }
 
 static uint32_t DecodeAnsi(const unsigned char *text, uint32_t bytes, uint16_t *out,
@@ -255,6 +120,154 @@ static uint32_t DecodeAnsi(const unsigned char *text, uint32_t bytes, uint16_t *
     return units > 0 ? (uint32_t)units : 0;
 }
 
+/* ---- The temporary file beside the original ---- */
+
+/* The temporary, created with the first byte of output. */
+struct TempFile {
+    const wchar_t *original;
+    wchar_t *path;     /* TEMP_PATH_UNITS units */
+    wchar_t *replaced; /* the original's path in the temporary's form, as many */
+    HANDLE handle;
+    bool created;
+};
+
+static bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+/* The units of path up to and including its last separator. */
+static size_t FolderUnits(const wchar_t *path)
+{
+    size_t units = 0;
+    for (size_t i = 0; path[i] != 0; i++)
+        if (IsSeparator(path[i]))
+            units = i + 1;
+    return units;
+}
+
+/* The original's folder, in the long form "\\?\C:\..." or "\\?\UNC\..."
+ * when the short name after it would not fit MAX_PATH, so that the
+ * temporary fits wherever the file's own path does. False when the folder
+ * is too long even so. */
+static bool PutFolder(const wchar_t *original, wchar_t *out)
+{
+    size_t folder = FolderUnits(original);
+    if (folder + TEMP_NAME_UNITS < MAX_PATH || wcsncmp(original, L"\\\\?\\", 4) == 0) {
+        if (folder + TEMP_NAME_UNITS >= TEMP_PATH_UNITS)
+            return false;
+        memcpy(out, original, folder * sizeof(wchar_t));
+        out[folder] = 0;
+        return true;
+    }
+    const wchar_t *prefix = L"\\\\?\\";
+    size_t skip = 0;
+    wchar_t *full = out + 8;
+    DWORD room = TEMP_PATH_UNITS - 8 - TEMP_NAME_UNITS - 1;
+    DWORD units = GetFullPathNameW(original, room, full, NULL);
+    if (units == 0 || units >= room)
+        return false;
+    if (IsSeparator(full[0]) && IsSeparator(full[1])) {
+        prefix = L"\\\\?\\UNC\\";
+        skip = 2;
+    }
+    size_t prefixUnits = wcslen(prefix);
+    memmove(out + prefixUnits, full + skip, (units - skip + 1) * sizeof(wchar_t));
+    memcpy(out, prefix, prefixUnits * sizeof(wchar_t));
+    out[FolderUnits(out)] = 0;
+    return true;
+}
+
+/* The original under the temporary's folder, so that the replacement names
+ * both in one form: Wine's ReplaceFileW fails on a short path beside a long
+ * one. */
+static void PutReplaced(TempFile *temp, size_t folderUnits)
+{
+    const wchar_t *name = temp->original + FolderUnits(temp->original);
+    size_t nameUnits = wcslen(name);
+    if (folderUnits + nameUnits >= TEMP_PATH_UNITS) {
+        wcscpy(temp->replaced, temp->original);
+        return;
+    }
+    memcpy(temp->replaced, temp->path, folderUnits * sizeof(wchar_t));
+    memcpy(temp->replaced + folderUnits, name, (nameUnits + 1) * sizeof(wchar_t));
+}
+
+/* Creates a new hidden temporary under the first free short name, from a
+ * start that differs between processes and calls. */
+static bool CreateTemp(TempFile *temp)
+{
+    static unsigned calls;
+    if (!PutFolder(temp->original, temp->path))
+        return false;
+    size_t folder = wcslen(temp->path);
+    PutReplaced(temp, folder);
+    unsigned start = (unsigned)GetTickCount() * 31u + (unsigned)GetCurrentProcessId() + calls++;
+    for (unsigned i = 0; i < TEMP_NAMES; i++) {
+        wsprintfW(temp->path + folder, L"~%04X.tmp", (start + i) % TEMP_NAMES);
+        temp->handle = CreateFileW(temp->path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, NULL);
+        if (temp->handle != INVALID_HANDLE_VALUE) {
+            temp->created = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+/* The sink of the streamed conversion; a short write is a failure. */
+static bool WriteTemp(void *context, const unsigned char *bytes, uint32_t count)
+{
+    TempFile *temp = (TempFile *)context;
+    DWORD written = 0;
+    if (!temp->created && !CreateTemp(temp))
+        return false;
+    return WriteFile(temp->handle, bytes, count, &written, NULL) && written == count;
+}
+
+/* Flushes and closes the temporary; false when the flush failed. */
+static bool FinishTemp(TempFile *temp)
+{
+    bool flushed = FlushFileBuffers(temp->handle) != 0;
+    CloseHandle(temp->handle);
+    temp->handle = INVALID_HANDLE_VALUE;
+    return flushed;
+}
+
+/* Closes and deletes the temporary, if it was made. */
+static void DiscardTemp(TempFile *temp)
+{
+    if (temp->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(temp->handle);
+    temp->handle = INVALID_HANDLE_VALUE;
+    if (temp->created)
+        DeleteFileW(temp->path);
+}
+
+/* Puts the temporary at the original's path. Where ReplaceFileW could not
+ * rename the temporary it has already removed the original, and the
+ * temporary, whole and flushed, is moved there; should that fail too it is
+ * left under its own name, the one copy of the content. Where it refused
+ * otherwise, with the original untouched, the temporary is renamed over the
+ * original, which is as much one step: Wine's ReplaceFileW refuses paths in
+ * the long form, and a file held without sharing deletion refuses the
+ * rename as well. */
+static int ReplaceOriginal(TempFile *temp)
+{
+    if (ReplaceFileW(temp->replaced, temp->path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL))
+        return STATUS_CONVERTED;
+    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        return MoveFileW(temp->path, temp->replaced) ? STATUS_CONVERTED : STATUS_WRITE_FAILED;
+    if (MoveFileExW(temp->path, temp->replaced, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return STATUS_CONVERTED;
+    DeleteFileW(temp->path);
+    return STATUS_WRITE_FAILED;
+}
+
+/* Sets the three times through an open made after the replacement, so
+ * that no later close can move them again. */
 static int RestoreTimes(const wchar_t *path, const FILETIME times[3])
 {
     int status = STATUS_CONVERTED;
@@ -267,25 +280,31 @@ static int RestoreTimes(const wchar_t *path, const FILETIME times[3])
     return status;
 }
 
-/* The tags are looked for before the unwrapping, which overwrites the
- * chunks they are in. A file that leads with a tag has none found: its tag
- * wins, and nothing is merged into it. */
-static int UnwrapAndWrite(HANDLE file, unsigned char *buffer, uint32_t size, int keepRiffTags)
+/* ReplaceFileW carries the original's attributes over on Windows, but Wine
+ * leaves the new file the temporary's, so they are put back by hand; after
+ * the times, since setting those under Wine drops the hidden mark. Wine
+ * keeps no creation time of its own (it reports the last-write time), so
+ * there is none to put back. */
+static int PutBackMarks(const wchar_t *path, int keepTimes, const FILETIME times[3],
+                        DWORD attributes)
 {
-    RiffTags tags = {NULL, 0, false, false, {0}};
-    UnwrapLayout layout;
-    bool noMemory = false;
-    int status;
-    if (keepRiffTags && !FindRiffTags(buffer, size, DecodeAnsi, &tags))
-        return STATUS_NO_MEMORY;
-    /* A sound file whose second buffer could not be had is short of memory,
-     * not damaged: a user told otherwise might throw a long recording away. */
-    uint32_t length = UnwrapRiff(buffer, size, &noMemory, &layout);
-    if (length == 0)
-        status = noMemory ? STATUS_NO_MEMORY : STATUS_BAD_FORMAT;
-    else
-        status = WriteTagged(file, &tags, buffer, length, &layout);
-    FreeRiffTags(&tags);
+    int status = keepTimes ? RestoreTimes(path, times) : STATUS_CONVERTED;
+    if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(path) != attributes)
+        SetFileAttributesW(path, attributes);
+    return status;
+}
+
+/* Streams the converted content of the open original into the temporary. */
+static int StreamIntoTemp(HANDLE file, uint64_t size, unsigned char *block, TempFile *temp,
+                          int keepRiffTags)
+{
+    ByteSource source = {ReadAt, file, size};
+    ByteSink sink = {WriteTemp, temp};
+    int status = StreamConversion(&source, &sink, block, COPY_BYTES, keepRiffTags, DecodeAnsi);
+    if (status == STATUS_CONVERTED && !FinishTemp(temp))
+        status = STATUS_WRITE_FAILED;
+    if (status != STATUS_CONVERTED)
+        DiscardTemp(temp);
     return status;
 }
 
@@ -293,9 +312,11 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
 {
     int status;
     FILETIME times[3];
-    unsigned char *buffer = NULL;
-    uint32_t size = 0;
+    LARGE_INTEGER size;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool timesTaken;
+    unsigned char *block = NULL;
+    TempFile temp = {path, NULL, NULL, INVALID_HANDLE_VALUE, false};
     if (HeadShowsPlainAudio(path, keepTimes, times, &timesTaken))
         return STATUS_NOT_NEEDED;
     HANDLE file = OpenForRewrite(path);
@@ -306,19 +327,26 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
         status = STATUS_TIME_FAILED;
         goto cleanup;
     }
-    status = LoadWholeFile(file, &buffer, &size);
-    if (status != STATUS_CHECKING)
-        goto cleanup;
-    if (!NeedsConversion(buffer, size)) {
-        status = STATUS_NOT_NEEDED;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        status = STATUS_READ_FAILED;
         goto cleanup;
     }
-    status = UnwrapAndWrite(file, buffer, size, keepRiffTags);
+    block = (unsigned char *)malloc(COPY_BYTES + 2 * TEMP_PATH_UNITS * sizeof(wchar_t));
+    if (block == NULL) {
+        status = STATUS_NO_MEMORY;
+        goto cleanup;
+    }
+    temp.path = (wchar_t *)(block + COPY_BYTES);
+    temp.replaced = temp.path + TEMP_PATH_UNITS;
+    attributes = GetFileAttributesW(path);
+    status = StreamIntoTemp(file, (uint64_t)size.QuadPart, block, &temp, keepRiffTags);
 
 cleanup:
     CloseHandle(file);
-    free(buffer);
-    if (status == STATUS_CONVERTED && keepTimes)
-        status = RestoreTimes(path, times);
+    if (status == STATUS_CONVERTED)
+        status = ReplaceOriginal(&temp);
+    free(block);
+    if (status == STATUS_CONVERTED)
+        status = PutBackMarks(path, keepTimes, times, attributes);
     return status;
 }

@@ -25,7 +25,6 @@
 
 #define ID3_HEADER_BYTES   10
 #define FRAME_HEADER_BYTES 10
-#define SYNCHSAFE_MAX      0x0FFFFFFFu
 #define CART_FIELDS_END    132
 #define CART_FIELD_BYTES   64
 #define MAX_USER_FRAMES    64
@@ -198,26 +197,27 @@ static void NoteUserText(FoundTags *found, const unsigned char *buffer, uint32_t
 static void NoteInfoEntry(FoundTags *found, const unsigned char *buffer, const RiffChunk *entry,
                           uint32_t bytes)
 {
-    const unsigned char *id = buffer + entry->offset;
+    const unsigned char *id = entry->id;
+    uint32_t payload = (uint32_t)entry->payload;
     if (IdEquals(id, "IID3")) {
-        NoteTagToCopy(found, buffer, entry->payload, bytes);
+        NoteTagToCopy(found, buffer, payload, bytes);
         if (!found->hasInnerV1 && entry->payloadSize == ID3V1_BYTES && bytes == ID3V1_BYTES &&
-            memcmp(buffer + entry->payload, "TAG", 3) == 0) {
+            memcmp(buffer + payload, "TAG", 3) == 0) {
             found->hasInnerV1 = true;
-            found->innerV1Offset = entry->payload;
+            found->innerV1Offset = payload;
         }
         return;
     }
     if (!IsPrintableId(id))
         return;
-    TextRef text = ValueText(buffer, entry->payload, bytes);
+    TextRef text = ValueText(buffer, payload, bytes);
     int kind = KindOfEntry(id);
     if (kind == KIND_TYER)
         text = YearOf(buffer, text);
     if (text.bytes == 0)
         return;
     if (kind == KIND_NONE)
-        NoteUserText(found, buffer, entry->offset, text);
+        NoteUserText(found, buffer, (uint32_t)entry->offset, text);
     else if (found->text[kind].bytes == 0)
         found->text[kind] = text;
 }
@@ -227,10 +227,13 @@ static void NoteInfoList(FoundTags *found, const unsigned char *buffer, uint32_t
 {
     ChunkWalk walk;
     RiffChunk entry;
+    ByteSource source;
+    MemorySource memory;
     if (bytes < 4 || !IdEquals(buffer + payload, "INFO"))
         return;
     uint32_t listEnd = payload + bytes;
-    BeginChunkWalk(&walk, buffer, listEnd, (uint64_t)payload + 4, listEnd);
+    BeginMemorySource(&source, &memory, buffer, listEnd);
+    BeginChunkWalk(&walk, &source, listEnd, (uint64_t)payload + 4, listEnd);
     while (NextChunk(&walk, &entry) == WALK_CHUNK)
         NoteInfoEntry(found, buffer, &entry, PayloadInFile(&walk, &entry));
 }
@@ -254,18 +257,20 @@ static void WalkRiff(const unsigned char *buffer, uint32_t size, const RiffPlace
 {
     ChunkWalk walk;
     RiffChunk chunk;
+    ByteSource source;
+    MemorySource memory;
     uint32_t riffLimit = place->riffEnd < size ? (uint32_t)place->riffEnd : size;
-    BeginChunkWalk(&walk, buffer, riffLimit, (uint64_t)place->riffPos + RIFF_HEADER_BYTES,
-                   place->riffEnd);
+    BeginMemorySource(&source, &memory, buffer, size);
+    BeginChunkWalk(&walk, &source, riffLimit, place->riffPos + RIFF_HEADER_BYTES, place->riffEnd);
     while (NextChunk(&walk, &chunk) == WALK_CHUNK) {
-        const unsigned char *id = buffer + chunk.offset;
+        uint32_t payload = (uint32_t)chunk.payload;
         uint32_t bytes = PayloadInFile(&walk, &chunk);
-        if (IdEquals(id, "id3 ") || IdEquals(id, "ID3 "))
-            NoteTagToCopy(found, buffer, chunk.payload, bytes);
-        else if (IdEquals(id, "LIST"))
-            NoteInfoList(found, buffer, chunk.payload, bytes);
-        else if (IdEquals(id, "cart"))
-            NoteCart(found, buffer, chunk.payload, bytes);
+        if (IdEquals(chunk.id, "id3 ") || IdEquals(chunk.id, "ID3 "))
+            NoteTagToCopy(found, buffer, payload, bytes);
+        else if (IdEquals(chunk.id, "LIST"))
+            NoteInfoList(found, buffer, payload, bytes);
+        else if (IdEquals(chunk.id, "cart"))
+            NoteCart(found, buffer, payload, bytes);
     }
 }
 
@@ -573,15 +578,4 @@ void FreeRiffTags(RiffTags *tags)
 {
     free(tags->leading);
     memset(tags, 0, sizeof *tags);
-}
-
-bool PadBuiltTag(RiffTags *tags, uint32_t padding)
-{
-    if (tags->leading == NULL || !tags->leadingBuilt || tags->leadingBytes < ID3_HEADER_BYTES)
-        return false;
-    uint32_t framesBytes = tags->leadingBytes - ID3_HEADER_BYTES;
-    if (framesBytes > SYNCHSAFE_MAX || padding > SYNCHSAFE_MAX - framesBytes)
-        return false;
-    PutSynchsafe(tags->leading + 6, framesBytes + padding);
-    return true;
 }

@@ -26,9 +26,7 @@ typedef uint32_t (*AnsiDecoder)(const unsigned char *text, uint32_t bytes, uint1
 struct RiffTags {
     unsigned char *leading; /* an ID3v2 tag to lead the MP3, or NULL */
     uint32_t leadingBytes;
-    /* Built here from INFO or cart, rather than copied byte for byte: its
-     * size field may take padding (PadBuiltTag). */
-    bool leadingBuilt;
+    bool leadingBuilt; /* built here from INFO or cart, not copied byte for byte */
     bool hasTrailing;
     unsigned char trailing[ID3V1_BYTES]; /* an ID3v1 block to append */
 };
@@ -44,11 +42,5 @@ int FindRiffTags(const unsigned char *buffer, uint32_t size, AnsiDecoder decode,
 
 /* Releases what FindRiffTags took; tags then holds nothing. */
 void FreeRiffTags(RiffTags *tags);
-
-/* Declares padding zero bytes after the frames of a built tag in its size
- * field; the caller writes them right after the tag. False, and nothing
- * changed, for a tag copied byte for byte, or when the size would not fit
- * the 28 bits of the field. */
-bool PadBuiltTag(RiffTags *tags, uint32_t padding);
 
 #endif

@@ -5,10 +5,12 @@
  * Every size in the file is hostile: the chunks are walked with the walk of
  * riff_walk.h, and offsets are compared in the form "need <= size - pos" or
  * computed in 64 bits, so a chunk size near 0xFFFFFFFF can neither wrap an
- * offset nor move a copy outside the buffer. The output is built in a work
- * buffer of the file's size (it can never be longer, since the RIFF header
- * and every chunk header are dropped) and then copied over the loaded buffer
- * in one block.
+ * offset nor move a copy outside the buffer. The walk over the chunks reads
+ * through a byte source, so that a loaded buffer and a file on disk are
+ * refused at the same places. The output of a loaded buffer is built in a
+ * work buffer of the file's size (it can never be longer, since the RIFF
+ * header and every chunk header are dropped) and then copied over the loaded
+ * buffer in one block.
  */
 #include "unwrap.h"
 
@@ -147,96 +149,159 @@ int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *bloc
     }
 }
 
+/* A RIFF header of form type WAVE or RMP3 at riffPos, with riffEnd. */
+static bool IsWrappingHeader(const unsigned char *header, RiffPlace *place)
+{
+    if (!IdEquals(header, "RIFF"))
+        return false;
+    place->riffEnd = place->riffPos + 8 + ReadLE32(header + 4);
+    return IdEquals(header + 8, "WAVE") || IdEquals(header + 8, "RMP3");
+}
+
 bool LocateRiff(const unsigned char *buffer, uint32_t size, RiffPlace *place)
 {
     int tag = FindTag(buffer, size, &place->tagLength);
     if (tag == TAG_TOO_LONG)
         return false;
-    place->riffPos = SkipZeroBytes(buffer, size, place->tagLength);
-    uint32_t riffPos = place->riffPos;
-    if (size - riffPos < RIFF_HEADER_BYTES || !IdEquals(buffer + riffPos, "RIFF"))
+    uint32_t riffPos = SkipZeroBytes(buffer, size, place->tagLength);
+    place->riffPos = riffPos;
+    if (size - riffPos < RIFF_HEADER_BYTES)
         return false;
-    place->riffEnd = (uint64_t)riffPos + 8 + ReadLE32(buffer + riffPos + 4);
-    return IdEquals(buffer + riffPos + 8, "WAVE") || IdEquals(buffer + riffPos + 8, "RMP3");
+    return IsWrappingHeader(buffer + riffPos, place);
+}
+
+/* The offset of the first byte at or after pos that is not zero, or size,
+ * in reads that grow from FIRST_HEAD_READ to the block: most files have
+ * few zero bytes, if any. */
+static int SkipZerosIn(const ByteSource *source, unsigned char *block, uint32_t blockBytes,
+                       uint64_t *pos)
+{
+    uint32_t want = FIRST_HEAD_READ < blockBytes ? FIRST_HEAD_READ : blockBytes;
+    while (*pos < source->size) {
+        uint64_t left = source->size - *pos;
+        uint32_t count = left < want ? (uint32_t)left : want;
+        want = want <= blockBytes / 2 ? want * 2 : blockBytes;
+        if (!ReadWhole(source, *pos, block, count))
+            return LOCATE_UNREAD;
+        uint32_t i = 0;
+        while (i < count && block[i] == 0x00)
+            i++;
+        *pos += i;
+        if (i < count)
+            break;
+    }
+    return LOCATE_FOUND;
+}
+
+int LocateRiffIn(const ByteSource *source, unsigned char *block, uint32_t blockBytes,
+                 RiffPlace *place)
+{
+    uint32_t count = source->size < ID3_HEADER_BYTES ? (uint32_t)source->size : ID3_HEADER_BYTES;
+    if (!ReadWhole(source, 0, block, count))
+        return LOCATE_UNREAD;
+    if (FindTag(block, source->size, &place->tagLength) == TAG_TOO_LONG)
+        return LOCATE_NONE;
+    uint64_t pos = place->tagLength;
+    if (SkipZerosIn(source, block, blockBytes, &pos) != LOCATE_FOUND)
+        return LOCATE_UNREAD;
+    place->riffPos = pos;
+    if (source->size - pos < RIFF_HEADER_BYTES)
+        return LOCATE_NONE;
+    if (!ReadWhole(source, pos, block, RIFF_HEADER_BYTES))
+        return LOCATE_UNREAD;
+    return IsWrappingHeader(block, place) ? LOCATE_FOUND : LOCATE_NONE;
 }
 
 /* Only the first format chunk counts. Cutting a PCM, ADPCM or any other
  * non-MPEG WAVE down to its data would leave bare samples that nothing can
  * play, so such a file is refused wherever its format chunk stands. A chunk
  * too short to hold the tag names nothing. */
-static bool NamesOtherAudio(const ChunkWalk *walk, const RiffChunk *chunk)
+static int FormatOfChunk(const ChunkWalk *walk, const RiffChunk *chunk)
 {
+    unsigned char p[2];
     if (chunk->payloadSize < 2 || PayloadInFile(walk, chunk) < 2)
-        return false;
-    const unsigned char *p = walk->buffer + chunk->payload;
+        return COLLECT_DONE;
+    if (!ReadWhole(walk->source, chunk->payload, p, 2))
+        return COLLECT_UNREAD;
     unsigned formatTag = p[0] | (unsigned)p[1] << 8;
-    return formatTag != WAVE_FORMAT_MPEG && formatTag != WAVE_FORMAT_MPEGLAYER3;
+    if (formatTag != WAVE_FORMAT_MPEG && formatTag != WAVE_FORMAT_MPEGLAYER3)
+        return COLLECT_REFUSED;
+    return COLLECT_DONE;
 }
 
-/* Walks the chunks of the RIFF at place and appends every data payload to
- * work at *outLength. Returns false when a header or a data payload that
- * begins inside the file runs past its end, or when the format chunk names
- * audio other than MPEG. A walk that reaches the end of the data while the
- * declared RIFF end lies further on ends there with what it has. */
-static bool CollectDataChunks(const unsigned char *buffer, uint32_t size, const RiffPlace *place,
-                              unsigned char *work, uint32_t *outLength, UnwrapLayout *layout)
+/* A walk that reaches the end of the data while the declared RIFF end lies
+ * further on ends there with what it has. */
+int CollectDataChunks(const ByteSource *source, const RiffPlace *place, PayloadVisitor visit,
+                      void *context, uint64_t *audioBytes)
 {
     ChunkWalk walk;
     RiffChunk chunk;
     bool formatSeen = false, appended = false;
-    int step;
-    BeginChunkWalk(&walk, buffer, size, (uint64_t)place->riffPos + RIFF_HEADER_BYTES,
-                   place->riffEnd);
+    int step, format;
+    *audioBytes = 0;
+    BeginChunkWalk(&walk, source, source->size, place->riffPos + RIFF_HEADER_BYTES, place->riffEnd);
     while ((step = NextChunk(&walk, &chunk)) == WALK_CHUNK) {
-        if (!formatSeen && IdEquals(buffer + chunk.offset, "fmt ")) {
+        if (!formatSeen && IdEquals(chunk.id, "fmt ")) {
             formatSeen = true;
-            if (NamesOtherAudio(&walk, &chunk))
-                return false;
+            if ((format = FormatOfChunk(&walk, &chunk)) != COLLECT_DONE)
+                return format;
         }
-        if (!IdEquals(buffer + chunk.offset, "data"))
+        if (!IdEquals(chunk.id, "data"))
             continue;
-        if (chunk.payloadSize > size - chunk.payload)
-            return false;
-        if (chunk.payloadSize > 0) {
-            uint32_t drop = chunk.payload - *outLength;
-            if (!appended)
-                layout->leastDrop = drop;
-            layout->mostDrop = drop;
-            appended = true;
-        }
-        memcpy(work + *outLength, buffer + chunk.payload, chunk.payloadSize);
-        *outLength += chunk.payloadSize;
+        if (chunk.payloadSize > source->size - chunk.payload)
+            return COLLECT_REFUSED;
+        appended = appended || chunk.payloadSize > 0;
+        *audioBytes += chunk.payloadSize;
+        if (visit != NULL && !visit(context, chunk.payload, chunk.payloadSize))
+            return COLLECT_STOPPED;
     }
+    if (step == WALK_UNREAD)
+        return COLLECT_UNREAD;
     /* Tag and zero bytes alone are not a result: the file would be cut down
      * to them and its audio lost. */
-    return step == WALK_END && appended;
+    return step == WALK_END && appended ? COLLECT_DONE : COLLECT_REFUSED;
 }
 
-uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory, UnwrapLayout *layout)
+/* Appends a payload of the loaded buffer to the work buffer. */
+struct WorkCopy {
+    const unsigned char *buffer;
+    unsigned char *work;
+    uint32_t length;
+};
+
+static bool CopyPayload(void *context, uint64_t offset, uint32_t bytes)
+{
+    WorkCopy *copy = (WorkCopy *)context;
+    memcpy(copy->work + copy->length, copy->buffer + offset, bytes);
+    copy->length += bytes;
+    return true;
+}
+
+uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory)
 {
     uint32_t result = 0;
-    uint32_t outLength = 0;
+    uint64_t audioBytes;
     RiffPlace place;
-    UnwrapLayout unused;
-    unsigned char *work = (unsigned char *)malloc(size > 0 ? size : 1);
+    ByteSource source;
+    MemorySource memory;
+    WorkCopy copy = {buffer, (unsigned char *)malloc(size > 0 ? size : 1), 0};
     if (noMemory != NULL)
-        *noMemory = work == NULL;
-    if (work == NULL)
+        *noMemory = copy.work == NULL;
+    if (copy.work == NULL)
         return 0;
-    if (layout == NULL)
-        layout = &unused;
 
     if (!LocateRiff(buffer, size, &place))
         goto cleanup;
-    memcpy(work, buffer, place.tagLength);
-    memset(work + place.tagLength, 0x00, place.riffPos - place.tagLength);
-    outLength = place.riffPos;
-    if (!CollectDataChunks(buffer, size, &place, work, &outLength, layout))
+    memcpy(copy.work, buffer, place.tagLength);
+    memset(copy.work + place.tagLength, 0x00, (size_t)(place.riffPos - place.tagLength));
+    copy.length = (uint32_t)place.riffPos;
+    BeginMemorySource(&source, &memory, buffer, size);
+    if (CollectDataChunks(&source, &place, CopyPayload, &copy, &audioBytes) != COLLECT_DONE)
         goto cleanup;
 
-    memcpy(buffer, work, outLength);
-    result = outLength;
+    memcpy(buffer, copy.work, copy.length);
+    result = copy.length;
 cleanup:
-    free(work);
+    free(copy.work);
     return result;
 }

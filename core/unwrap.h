@@ -40,7 +40,7 @@ int CheckHead(HeadReader read, void *context, uint64_t size, unsigned char *bloc
  * zero bytes after it). */
 struct RiffPlace {
     uint32_t tagLength; /* 0 without a tag */
-    uint32_t riffPos;   /* offset of "RIFF" */
+    uint64_t riffPos;   /* offset of "RIFF" */
     uint64_t riffEnd;   /* as declared; may lie past the file */
 };
 
@@ -48,13 +48,30 @@ struct RiffPlace {
  * prefix. */
 bool LocateRiff(const unsigned char *buffer, uint32_t size, RiffPlace *place);
 
-/* How far the unwrapping moved the audio toward the start of the file: for
- * each data payload of at least one byte, its offset in the file less its
- * offset in the output. */
-struct UnwrapLayout {
-    uint32_t leastDrop; /* the first payload's */
-    uint32_t mostDrop;  /* the last payload's */
-};
+struct ByteSource;
+
+enum { LOCATE_FOUND, LOCATE_NONE, LOCATE_UNREAD };
+
+/* LocateRiff through a source of any size, reading the zero bytes in reads
+ * of at most blockBytes (12 or more) into block: LOCATE_FOUND where
+ * LocateRiff would return true, LOCATE_NONE where false, LOCATE_UNREAD when
+ * a read failed. */
+int LocateRiffIn(const ByteSource *source, unsigned char *block, uint32_t blockBytes,
+                 RiffPlace *place);
+
+/* Told of each data payload in the order of the file; false stops the walk. */
+typedef bool (*PayloadVisitor)(void *context, uint64_t offset, uint32_t bytes);
+
+enum { COLLECT_DONE, COLLECT_REFUSED, COLLECT_UNREAD, COLLECT_STOPPED };
+
+/* Walks the chunks of the RIFF at place as the unwrapping does, telling
+ * visit (when not NULL) of each data payload and adding up their bytes in
+ * *audioBytes. COLLECT_REFUSED where the unwrapping refuses the file (a
+ * header or a data payload that begins inside the file runs past its end,
+ * the first format chunk names audio other than MPEG, no data byte at all);
+ * the visits made by then are of no use. */
+int CollectDataChunks(const ByteSource *source, const RiffPlace *place, PayloadVisitor visit,
+                      void *context, uint64_t *audioBytes);
 
 /* Rewrites the buffer as tag, zero bytes and the payloads of the data chunks;
  * returns the new length, or 0 when the file can't be unwrapped. A RIFF whose
@@ -62,9 +79,7 @@ struct UnwrapLayout {
  * with 0: its data without that chunk could not be played. The work buffer
  * of size bytes may also be refused, and then 0 says nothing about the file:
  * a caller that passes noMemory learns there (true) that this was the cause,
- * so that it need not call a sound file damaged. A caller that passes layout
- * learns how far the payloads moved. */
-uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory = NULL,
-                    UnwrapLayout *layout = NULL);
+ * so that it need not call a sound file damaged. */
+uint32_t UnwrapRiff(unsigned char *buffer, uint32_t size, bool *noMemory = NULL);
 
 #endif

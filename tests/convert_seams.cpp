@@ -20,6 +20,7 @@ Plan plans[SEAM_CALL_KINDS];
 int counts[SEAM_CALL_KINDS];
 int headCounts[SEAM_CALL_KINDS];
 bool inHead = true;
+DWORD replaceError = ERROR_UNABLE_TO_REMOVE_REPLACED;
 
 /* Counts the call, runs its hook and tells whether it is to fail. *nth is
  * 0 for a call of the head: it is never cut short. */
@@ -43,9 +44,11 @@ DWORD ShortCount(SeamCall call, int nth, DWORD count)
     return plan.fewer < count ? count - plan.fewer : 0;
 }
 
-void Log(SeamCall call, void *handle, bool ok, DWORD a = 0, DWORD b = 0, DWORD c = 0, DWORD d = 0)
+void Log(SeamCall call, void *handle, bool ok, DWORD a = 0, DWORD b = 0, DWORD c = 0, DWORD d = 0,
+         const wchar_t *path = NULL, const wchar_t *path2 = NULL)
 {
-    SeamRecord record = {call, handle, {a, b, c, d}, ok, inHead};
+    SeamRecord record = {
+        call, handle, {a, b, c, d}, ok, inHead, path ? path : L"", path2 ? path2 : L""};
     records.push_back(record);
 }
 
@@ -60,6 +63,12 @@ void SeamReset()
         headCounts[i] = 0;
     }
     inHead = true;
+    replaceError = ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+void SeamFailReplaceWith(DWORD error)
+{
+    replaceError = error;
 }
 
 void SeamFailCall(SeamCall call, int nth)
@@ -111,7 +120,8 @@ HANDLE WINAPI SeamCreateFileW(LPCWSTR path, DWORD access, DWORD share,
         SetLastError(ERROR_ACCESS_DENIED);
     else
         file = CreateFileW(path, access, share, security, disposition, flags, templateFile);
-    Log(SEAM_CREATE_FILE, file, file != INVALID_HANDLE_VALUE, access, share, disposition, flags);
+    Log(SEAM_CREATE_FILE, file, file != INVALID_HANDLE_VALUE, access, share, disposition, flags,
+        path);
     return file;
 }
 
@@ -240,4 +250,94 @@ void SeamFree(void *block)
     Begin(SEAM_FREE, &nth);
     Log(SEAM_FREE, block, true);
     free(block);
+}
+
+BOOL WINAPI SeamFlushFileBuffers(HANDLE file)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_FLUSH_FILE_BUFFERS, &nth))
+        SetLastError(ERROR_DISK_FULL);
+    else
+        ok = FlushFileBuffers(file);
+    Log(SEAM_FLUSH_FILE_BUFFERS, file, ok);
+    return ok;
+}
+
+BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                             LPVOID exclude, LPVOID reserved)
+{
+    int nth;
+    BOOL ok = FALSE;
+    DWORD error = replaceError;
+    if (!Begin(SEAM_REPLACE_FILE, &nth))
+        ok = ReplaceFileW(replaced, replacement, backup, flags, exclude, reserved);
+    else if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        DeleteFileW(replaced); /* as the platform leaves it then: the original gone */
+    if (!ok && error != 0)
+        SetLastError(error);
+    Log(SEAM_REPLACE_FILE, NULL, ok, flags, backup != NULL, ok ? 0 : GetLastError(), 0, replaced,
+        replacement);
+    return ok;
+}
+
+BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_MOVE_FILE, &nth))
+        SetLastError(ERROR_ACCESS_DENIED);
+    else
+        ok = MoveFileW(from, to);
+    Log(SEAM_MOVE_FILE, NULL, ok, 0, 0, 0, 0, from, to);
+    return ok;
+}
+
+BOOL WINAPI SeamMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_MOVE_FILE_EX, &nth))
+        SetLastError(ERROR_SHARING_VIOLATION);
+    else
+        ok = MoveFileExW(from, to, flags);
+    Log(SEAM_MOVE_FILE_EX, NULL, ok, flags, 0, 0, 0, from, to);
+    return ok;
+}
+
+BOOL WINAPI SeamDeleteFileW(LPCWSTR path)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_DELETE_FILE, &nth))
+        SetLastError(ERROR_ACCESS_DENIED);
+    else
+        ok = DeleteFileW(path);
+    Log(SEAM_DELETE_FILE, NULL, ok, 0, 0, 0, 0, path);
+    return ok;
+}
+
+DWORD WINAPI SeamGetFileAttributesW(LPCWSTR path)
+{
+    int nth;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (Begin(SEAM_GET_FILE_ATTRIBUTES, &nth))
+        SetLastError(ERROR_ACCESS_DENIED);
+    else
+        attributes = GetFileAttributesW(path);
+    Log(SEAM_GET_FILE_ATTRIBUTES, NULL, attributes != INVALID_FILE_ATTRIBUTES, attributes, 0, 0, 0,
+        path);
+    return attributes;
+}
+
+BOOL WINAPI SeamSetFileAttributesW(LPCWSTR path, DWORD attributes)
+{
+    int nth;
+    BOOL ok = FALSE;
+    if (Begin(SEAM_SET_FILE_ATTRIBUTES, &nth))
+        SetLastError(ERROR_ACCESS_DENIED);
+    else
+        ok = SetFileAttributesW(path, attributes);
+    Log(SEAM_SET_FILE_ATTRIBUTES, NULL, ok, attributes, 0, 0, 0, path);
+    return ok;
 }

@@ -23,6 +23,7 @@
 #include <stddef.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 enum SeamCall {
@@ -37,6 +38,13 @@ enum SeamCall {
     SEAM_CLOSE_HANDLE,
     SEAM_MALLOC,
     SEAM_FREE,
+    SEAM_FLUSH_FILE_BUFFERS,
+    SEAM_REPLACE_FILE,
+    SEAM_MOVE_FILE,
+    SEAM_MOVE_FILE_EX,
+    SEAM_DELETE_FILE,
+    SEAM_GET_FILE_ATTRIBUTES,
+    SEAM_SET_FILE_ATTRIBUTES,
     SEAM_CALL_KINDS
 };
 
@@ -45,13 +53,22 @@ enum SeamCall {
  * CreateFileW: access, share mode, disposition, flags; ReadFile, WriteFile:
  * bytes asked, bytes transferred; SetFilePointer: distance, whether a high
  * part was passed, method; GetFileTime, SetFileTime: how many of the three
- * times were passed; malloc: size. ok is the result as the caller saw it. */
+ * times were passed; malloc: size; ReplaceFileW: the flags, whether a
+ * backup name was passed, the error it reported; SetFileAttributesW: the attributes. path is the
+ * first path a call names (CreateFileW, ReplaceFileW: the file replaced,
+ * MoveFileW, MoveFileExW, DeleteFileW, the attribute calls), and path2 the
+ * second (ReplaceFileW: the replacement, MoveFileW, MoveFileExW: the new
+ * name); MoveFileExW: the flags. ok is the
+ * result as the caller saw it; an armed failure of ReplaceFileW reports
+ * the error set by SeamFailReplaceWith, by default one that leaves both
+ * files as they were. */
 struct SeamRecord {
     SeamCall call;
     void *handle;
     DWORD args[4];
     bool ok;
     bool head; /* made while looking at the head */
+    std::wstring path, path2;
 };
 
 /* Forgets the log, armed failures and hooks; the next calls are the head's. */
@@ -64,6 +81,8 @@ void SeamFailHeadCall(SeamCall call, int nth);
 /* The nth ReadFile or WriteFile of the whole way transfers fewer bytes than
  * asked and still reports success. */
 void SeamShortTransfer(SeamCall call, int nth, DWORD fewer);
+/* The error an armed failure of ReplaceFileW reports. */
+void SeamFailReplaceWith(DWORD error);
 /* Runs hook(nth) right before each real call of that kind on the whole way. */
 void SeamSetHook(SeamCall call, std::function<void(int nth)> hook);
 
@@ -87,21 +106,36 @@ BOOL WINAPI SeamWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD writ
 DWORD WINAPI SeamSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL WINAPI SeamSetEndOfFile(HANDLE file);
 BOOL WINAPI SeamCloseHandle(HANDLE handle);
+BOOL WINAPI SeamFlushFileBuffers(HANDLE file);
+BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                             LPVOID exclude, LPVOID reserved);
+BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to);
+BOOL WINAPI SeamMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
+BOOL WINAPI SeamDeleteFileW(LPCWSTR path);
+DWORD WINAPI SeamGetFileAttributesW(LPCWSTR path);
+BOOL WINAPI SeamSetFileAttributesW(LPCWSTR path, DWORD attributes);
 void *SeamMalloc(size_t size);
 void SeamFree(void *block);
 
 #ifndef KORVANE_SEAMS_CONTROL_ONLY
-#define CreateFileW    SeamCreateFileW
-#define GetFileTime    SeamGetFileTime
-#define SetFileTime    SeamSetFileTime
-#define GetFileSizeEx  SeamGetFileSizeEx
-#define ReadFile       SeamReadFile
-#define WriteFile      SeamWriteFile
-#define SetFilePointer SeamSetFilePointer
-#define SetEndOfFile   SeamSetEndOfFile
-#define CloseHandle    SeamCloseHandle
-#define malloc(size)   SeamMalloc(size)
-#define free(block)    SeamFree(block)
+#define CreateFileW        SeamCreateFileW
+#define GetFileTime        SeamGetFileTime
+#define SetFileTime        SeamSetFileTime
+#define GetFileSizeEx      SeamGetFileSizeEx
+#define ReadFile           SeamReadFile
+#define WriteFile          SeamWriteFile
+#define SetFilePointer     SeamSetFilePointer
+#define SetEndOfFile       SeamSetEndOfFile
+#define CloseHandle        SeamCloseHandle
+#define FlushFileBuffers   SeamFlushFileBuffers
+#define ReplaceFileW       SeamReplaceFileW
+#define MoveFileW          SeamMoveFileW
+#define MoveFileExW        SeamMoveFileExW
+#define DeleteFileW        SeamDeleteFileW
+#define GetFileAttributesW SeamGetFileAttributesW
+#define SetFileAttributesW SeamSetFileAttributesW
+#define malloc(size)       SeamMalloc(size)
+#define free(block)        SeamFree(block)
 #endif
 
 #endif

@@ -144,12 +144,8 @@ static void CheckTags(RiffTags *tags, const unsigned char *file, uint32_t size)
         abort();
     if (tags->leading != NULL && tags->leadingBuilt) {
         CheckBuiltTag(tags->leading, tags->leadingBytes);
-        if (!PadBuiltTag(tags, 7) || Synchsafe(tags->leading + 6) != tags->leadingBytes - 10 + 7)
-            abort();
     } else if (tags->leading != NULL) {
         CheckCopiedTag(tags->leading, tags->leadingBytes, file, size);
-        if (PadBuiltTag(tags, 7))
-            abort();
     }
     if (tags->hasTrailing && (memcmp(tags->trailing, "TAG", 3) != 0 ||
                               !Contains(file, size, tags->trailing, ID3V1_BYTES)))

@@ -231,25 +231,4 @@ TEST(RiffTags, FramesStayWithinTheirLimits)
     EXPECT_EQ(ids, expected);
 }
 
-TEST(RiffTags, PadBuiltTagDeclaresPaddingOnlyInABuiltTag)
-{
-    RiffTags tags;
-    RunFind(Wave(Info({{"INAM", T("x")}})), &tags);
-    ASSERT_EQ(tags.leadingBytes, 22u);
-    EXPECT_FALSE(PadBuiltTag(&tags, 0x0FFFFFFF - 11));
-    EXPECT_TRUE(PadBuiltTag(&tags, 0x0FFFFFFF - 12));
-    EXPECT_EQ(Bytes(tags.leading + 6, tags.leading + 10), Bytes({0x7F, 0x7F, 0x7F, 0x7F}));
-    EXPECT_TRUE(PadBuiltTag(&tags, 200));
-    EXPECT_EQ(Bytes(tags.leading + 6, tags.leading + 10), Bytes({0, 0, 1, 212 - 128}));
-    FreeRiffTags(&tags);
-
-    Bytes copied = Id3Tag(4);
-    RunFind(Wave(Chunk("id3 ", copied)), &tags);
-    EXPECT_FALSE(PadBuiltTag(&tags, 1));
-    EXPECT_EQ(Bytes(tags.leading, tags.leading + tags.leadingBytes), copied);
-    FreeRiffTags(&tags);
-    RunFind(Wave(Bytes()), &tags);
-    EXPECT_FALSE(PadBuiltTag(&tags, 1));
-}
-
 } // namespace
