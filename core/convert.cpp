@@ -13,11 +13,11 @@
  * instant (a crash, a shutdown, a pulled stick) must leave either the old
  * file or the new one at its path. The new content is streamed into a
  * hidden temporary file in the same folder, through one block of at most
- * 1 MiB, so memory does not grow with the file; it is flushed and closed,
- * the original is closed, and ReplaceFileW puts the new file at the path,
- * keeping the original's attributes, creation time, security and streams.
- * Until then any failure deletes the temporary and leaves the original as
- * it was. A file that needs nothing or can't be unwrapped gets no temporary
+ * 1 MiB, so memory does not grow with the file. It takes the original's
+ * creation time and attributes, is flushed and closed, the original is
+ * closed, and one rename that replaces the original puts the new file at
+ * the path. Until then any failure deletes the temporary and leaves the
+ * original as it was. A file that needs nothing or can't be unwrapped gets no temporary
  * at all: it is created with the first byte of output. The time stamps are
  * restored through an open made after the replacement.
  */
@@ -56,7 +56,9 @@ static const wchar_t *const kStatusSuffix[CONVERT_STATUS_COUNT] = {
     L"\n > 破損したファイルまたは未対応の形式です。",
     L"\n > ファイルの書き込みに失敗しました。",
     L"\n > 正常に変換されました（同じ名前のファイルがあるため拡張子は変えていません）。",
-    L"\n > ファイルを修正する必要がありませんでした（同じ名前のファイルがあるため拡張子は変えていません）。",
+    L"\n > "
+    L"ファイルを修正する必要がありませんでした（同じ名前のファイルがあるため拡張子は変えていません"
+    L"）。",
     L"\n > 正常に変換されました（拡張子を変更できませんでした）。",
     L"\n > ファイルを修正する必要がありませんでした（拡張子を変更できませんでした）。",
 };
@@ -129,6 +131,11 @@ struct TempFile {
     wchar_t *replaced; /* the original's path in the temporary's form, as many */
     HANDLE handle;
     bool created;
+    /* The original's, for the new file: its attributes (or
+     * INVALID_FILE_ATTRIBUTES) and creation time. */
+    DWORD attributes;
+    bool hasCreationTime;
+    FILETIME creationTime;
 };
 
 static bool IsSeparator(wchar_t c)
@@ -227,9 +234,17 @@ static bool WriteTemp(void *context, const unsigned char *bytes, uint32_t count)
     return WriteFile(temp->handle, bytes, count, &written, NULL) && written == count;
 }
 
-/* Flushes and closes the temporary; false when the flush failed. */
+/* Gives the temporary the original's creation time, flushes and closes
+ * it; false when the flush failed. A creation time that can't be set is
+ * not worth losing the conversion for. Setting a time under Wine drops the
+ * hidden mark, which a temporary left behind by a cut-off should keep. */
 static bool FinishTemp(TempFile *temp)
 {
+    if (temp->hasCreationTime) {
+        SetFileTime(temp->handle, &temp->creationTime, NULL, NULL);
+        if (!(GetFileAttributesW(temp->path) & FILE_ATTRIBUTE_HIDDEN))
+            SetFileAttributesW(temp->path, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+    }
     bool flushed = FlushFileBuffers(temp->handle) != 0;
     CloseHandle(temp->handle);
     temp->handle = INVALID_HANDLE_VALUE;
@@ -246,22 +261,21 @@ static void DiscardTemp(TempFile *temp)
         DeleteFileW(temp->path);
 }
 
-/* Puts the temporary at the original's path. Where ReplaceFileW could not
- * rename the temporary it has already removed the original, and the
- * temporary, whole and flushed, is moved there; should that fail too it is
- * left under its own name, the one copy of the content. Where it refused
- * otherwise, with the original untouched, the temporary is renamed over the
- * original, which is as much one step: Wine's ReplaceFileW refuses paths in
- * the long form, and a file held without sharing deletion refuses the
- * rename as well. */
+/* Puts the temporary at the original's path in one rename that replaces
+ * it, so that at every instant the path names the old file or the new one.
+ * ReplaceFileW would carry the original's security and streams over too,
+ * but Wine's renames the original away and deletes it before the new file
+ * takes its name, and a conversion cut off in between left no file at the
+ * path. The temporary gives up its own marks for the original's attributes
+ * first, so the new file is never left hidden. A file held open without
+ * sharing deletion refuses the rename, and stays as it was. */
 static int ReplaceOriginal(TempFile *temp)
 {
-    if (ReplaceFileW(temp->replaced, temp->path, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL))
-        return STATUS_CONVERTED;
-    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-        return MoveFileW(temp->path, temp->replaced) ? STATUS_CONVERTED : STATUS_WRITE_FAILED;
+    if (temp->attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(temp->path, temp->attributes);
     if (MoveFileExW(temp->path, temp->replaced, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return STATUS_CONVERTED;
+    SetFileAttributesW(temp->path, FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp->path);
     return STATUS_WRITE_FAILED;
 }
@@ -280,11 +294,8 @@ static int RestoreTimes(const wchar_t *path, const FILETIME times[3])
     return status;
 }
 
-/* ReplaceFileW carries the original's attributes over on Windows, but Wine
- * leaves the new file the temporary's, so they are put back by hand; after
- * the times, since setting those under Wine drops the hidden mark. Wine
- * keeps no creation time of its own (it reports the last-write time), so
- * there is none to put back. */
+/* Setting the times under Wine drops a hidden mark, so the attributes are
+ * looked at again after them. */
 static int PutBackMarks(const wchar_t *path, int keepTimes, const FILETIME times[3],
                         DWORD attributes)
 {
@@ -316,7 +327,8 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     bool timesTaken;
     unsigned char *block = NULL;
-    TempFile temp = {path, NULL, NULL, INVALID_HANDLE_VALUE, false};
+    TempFile temp = {path,  NULL,  NULL, INVALID_HANDLE_VALUE, false, INVALID_FILE_ATTRIBUTES,
+                     false, {0, 0}};
     if (HeadShowsPlainAudio(path, keepTimes, times, &timesTaken))
         return STATUS_NOT_NEEDED;
     HANDLE file = OpenForRewrite(path);
@@ -339,6 +351,10 @@ int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags)
     temp.path = (wchar_t *)(block + COPY_BYTES);
     temp.replaced = temp.path + TEMP_PATH_UNITS;
     attributes = GetFileAttributesW(path);
+    temp.attributes = attributes;
+    /* With the times kept, all three are set after the rename anyway. */
+    if (!keepTimes)
+        temp.hasCreationTime = GetFileTime(file, &temp.creationTime, NULL, NULL) != 0;
     status = StreamIntoTemp(file, (uint64_t)size.QuadPart, block, &temp, keepRiffTags);
 
 cleanup:

@@ -20,7 +20,6 @@ Plan plans[SEAM_CALL_KINDS];
 int counts[SEAM_CALL_KINDS];
 int headCounts[SEAM_CALL_KINDS];
 bool inHead = true;
-DWORD replaceError = ERROR_UNABLE_TO_REMOVE_REPLACED;
 
 /* Counts the call, runs its hook and tells whether it is to fail. *nth is
  * 0 for a call of the head: it is never cut short. */
@@ -63,12 +62,6 @@ void SeamReset()
         headCounts[i] = 0;
     }
     inHead = true;
-    replaceError = ERROR_UNABLE_TO_REMOVE_REPLACED;
-}
-
-void SeamFailReplaceWith(DWORD error)
-{
-    replaceError = error;
 }
 
 void SeamFailCall(SeamCall call, int nth)
@@ -261,35 +254,6 @@ BOOL WINAPI SeamFlushFileBuffers(HANDLE file)
     else
         ok = FlushFileBuffers(file);
     Log(SEAM_FLUSH_FILE_BUFFERS, file, ok);
-    return ok;
-}
-
-BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
-                             LPVOID exclude, LPVOID reserved)
-{
-    int nth;
-    BOOL ok = FALSE;
-    DWORD error = replaceError;
-    if (!Begin(SEAM_REPLACE_FILE, &nth))
-        ok = ReplaceFileW(replaced, replacement, backup, flags, exclude, reserved);
-    else if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-        DeleteFileW(replaced); /* as the platform leaves it then: the original gone */
-    if (!ok && error != 0)
-        SetLastError(error);
-    Log(SEAM_REPLACE_FILE, NULL, ok, flags, backup != NULL, ok ? 0 : GetLastError(), 0, replaced,
-        replacement);
-    return ok;
-}
-
-BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to)
-{
-    int nth;
-    BOOL ok = FALSE;
-    if (Begin(SEAM_MOVE_FILE, &nth))
-        SetLastError(ERROR_ACCESS_DENIED);
-    else
-        ok = MoveFileW(from, to);
-    Log(SEAM_MOVE_FILE, NULL, ok, 0, 0, 0, 0, from, to);
     return ok;
 }
 

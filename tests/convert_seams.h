@@ -39,8 +39,6 @@ enum SeamCall {
     SEAM_MALLOC,
     SEAM_FREE,
     SEAM_FLUSH_FILE_BUFFERS,
-    SEAM_REPLACE_FILE,
-    SEAM_MOVE_FILE,
     SEAM_MOVE_FILE_EX,
     SEAM_DELETE_FILE,
     SEAM_GET_FILE_ATTRIBUTES,
@@ -53,15 +51,11 @@ enum SeamCall {
  * CreateFileW: access, share mode, disposition, flags; ReadFile, WriteFile:
  * bytes asked, bytes transferred; SetFilePointer: distance, whether a high
  * part was passed, method; GetFileTime, SetFileTime: how many of the three
- * times were passed; malloc: size; ReplaceFileW: the flags, whether a
- * backup name was passed, the error it reported; SetFileAttributesW: the attributes. path is the
- * first path a call names (CreateFileW, ReplaceFileW: the file replaced,
- * MoveFileW, MoveFileExW, DeleteFileW, the attribute calls), and path2 the
- * second (ReplaceFileW: the replacement, MoveFileW, MoveFileExW: the new
- * name); MoveFileExW: the flags. ok is the
- * result as the caller saw it; an armed failure of ReplaceFileW reports
- * the error set by SeamFailReplaceWith, by default one that leaves both
- * files as they were. */
+ * times were passed; malloc: size; MoveFileExW: the flags;
+ * SetFileAttributesW: the attributes. path is the first path a call names
+ * (CreateFileW, MoveFileExW, DeleteFileW, the attribute calls), and path2
+ * the second (MoveFileExW: the new name). ok is the result as the caller
+ * saw it. */
 struct SeamRecord {
     SeamCall call;
     void *handle;
@@ -81,8 +75,6 @@ void SeamFailHeadCall(SeamCall call, int nth);
 /* The nth ReadFile or WriteFile of the whole way transfers fewer bytes than
  * asked and still reports success. */
 void SeamShortTransfer(SeamCall call, int nth, DWORD fewer);
-/* The error an armed failure of ReplaceFileW reports. */
-void SeamFailReplaceWith(DWORD error);
 /* Runs hook(nth) right before each real call of that kind on the whole way. */
 void SeamSetHook(SeamCall call, std::function<void(int nth)> hook);
 
@@ -107,9 +99,6 @@ DWORD WINAPI SeamSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, 
 BOOL WINAPI SeamSetEndOfFile(HANDLE file);
 BOOL WINAPI SeamCloseHandle(HANDLE handle);
 BOOL WINAPI SeamFlushFileBuffers(HANDLE file);
-BOOL WINAPI SeamReplaceFileW(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
-                             LPVOID exclude, LPVOID reserved);
-BOOL WINAPI SeamMoveFileW(LPCWSTR from, LPCWSTR to);
 BOOL WINAPI SeamMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 BOOL WINAPI SeamDeleteFileW(LPCWSTR path);
 DWORD WINAPI SeamGetFileAttributesW(LPCWSTR path);
@@ -128,8 +117,6 @@ void SeamFree(void *block);
 #define SetEndOfFile       SeamSetEndOfFile
 #define CloseHandle        SeamCloseHandle
 #define FlushFileBuffers   SeamFlushFileBuffers
-#define ReplaceFileW       SeamReplaceFileW
-#define MoveFileW          SeamMoveFileW
 #define MoveFileExW        SeamMoveFileExW
 #define DeleteFileW        SeamDeleteFileW
 #define GetFileAttributesW SeamGetFileAttributesW

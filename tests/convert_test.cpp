@@ -179,8 +179,13 @@ TEST(ConvertFile, RewritesWrappedFilesInPlace)
     EXPECT_EQ(Convert(rmp3, 0), STATUS_CONVERTED);
     EXPECT_EQ(ReadBytes(rmp3), payload);
     EXPECT_EQ(ReadBytes(rmp3).size(), Rmp3(payload).size() - 20);
-    /* Times are neither read nor put back when not asked for. */
-    EXPECT_EQ(SeamCount(SEAM_GET_FILE_TIME) + SeamCount(SEAM_SET_FILE_TIME), 0);
+    /* Times are not put back when not asked for; only the creation time
+     * goes from the original to the new file. */
+    ASSERT_EQ(SeamCount(SEAM_GET_FILE_TIME), 1);
+    ASSERT_EQ(SeamCount(SEAM_SET_FILE_TIME), 1);
+    EXPECT_EQ(NthRecord(SEAM_GET_FILE_TIME, 1)->args[0], 1u);
+    EXPECT_EQ(NthRecord(SEAM_SET_FILE_TIME, 1)->args[0], 1u);
+    EXPECT_EQ(NthRecord(SEAM_SET_FILE_TIME, 1)->handle, NthRecord(SEAM_CREATE_FILE, 2)->handle);
 
     /* Tag, zero bytes, and an odd data payload between other chunks, under a
      * Japanese name (the wide-character path all the way down). */
@@ -327,14 +332,16 @@ TEST(ConvertFile, UsesThePlatformAsAgreed)
     EXPECT_GE(writes, 3) << "the audio was not copied in blocks";
     EXPECT_EQ(SeamCount(SEAM_SET_FILE_POINTER) + SeamCount(SEAM_SET_END_OF_FILE), 0);
 
-    /* Flushed, closed; the original closed; then replaced and re-opened. */
+    /* Flushed, closed; the original closed; then the temporary, carrying the
+     * original's attributes, renamed over it in one step, and re-opened. */
     ASSERT_EQ(SeamCount(SEAM_FLUSH_FILE_BUFFERS), 1);
-    ASSERT_EQ(SeamCount(SEAM_REPLACE_FILE), 1);
+    ASSERT_EQ(SeamCount(SEAM_MOVE_FILE_EX), 1);
     ASSERT_EQ(SeamCount(SEAM_SET_FILE_TIME), 1);
     const SeamRecord *flush = NthRecord(SEAM_FLUSH_FILE_BUFFERS, 1);
     const SeamRecord *closeTemp = NthRecord(SEAM_CLOSE_HANDLE, 1);
     const SeamRecord *closeOriginal = NthRecord(SEAM_CLOSE_HANDLE, 2);
-    const SeamRecord *replace = NthRecord(SEAM_REPLACE_FILE, 1);
+    const SeamRecord *replace = NthRecord(SEAM_MOVE_FILE_EX, 1);
+    const SeamRecord *unmark = NthRecord(SEAM_SET_FILE_ATTRIBUTES, 1);
     const SeamRecord *setTimes = NthRecord(SEAM_SET_FILE_TIME, 1);
     EXPECT_EQ(flush->handle, temp->handle);
     EXPECT_LT(IndexOf(NthRecord(SEAM_WRITE_FILE, writes)), IndexOf(flush));
@@ -343,9 +350,11 @@ TEST(ConvertFile, UsesThePlatformAsAgreed)
     EXPECT_EQ(closeOriginal->handle, open->handle);
     EXPECT_LT(IndexOf(closeTemp), IndexOf(closeOriginal));
     EXPECT_LT(IndexOf(closeOriginal), IndexOf(replace));
-    EXPECT_TRUE(replace->path == path && replace->path2 == temp->path);
-    EXPECT_EQ(replace->args[0], (DWORD)REPLACEFILE_IGNORE_MERGE_ERRORS);
-    EXPECT_EQ(replace->args[1], 0u);
+    ASSERT_NE(unmark, nullptr);
+    EXPECT_TRUE(unmark->path == temp->path);
+    EXPECT_LT(IndexOf(unmark), IndexOf(replace));
+    EXPECT_TRUE(replace->path == temp->path && replace->path2 == path);
+    EXPECT_EQ(replace->args[0], (DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
     EXPECT_LT(IndexOf(replace), IndexOf(reopen));
     EXPECT_EQ(setTimes->handle, reopen->handle);
     EXPECT_EQ(setTimes->args[0], 3u);
@@ -437,24 +446,21 @@ TEST(ConvertFile, FilesThatCannotBeOpenedAreNotTouched)
     }
     ExpectUntouched(plainPath, plainBefore, true);
 
-    /* A reader that lets others write, but not delete or rename, keeps the
-     * new file from taking the file's place: it stays as it was, and no
-     * temporary is left. One that lets others do all does not stand in the
-     * way. */
-    Snapshot before = Prepare(path, file);
-    {
-        OtherHandle reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-        SeamReset();
-        EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
+    /* A reader that lets others write keeps the new file from taking the
+     * file's place, whether or not it shares deletion too: the file stays
+     * as it was, and no temporary is left. */
+    for (DWORD share : {(DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE),
+                        (DWORD)(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
+        SCOPED_TRACE(share);
+        Snapshot before = Prepare(path, file);
+        {
+            OtherHandle reader(path, GENERIC_READ, share);
+            SeamReset();
+            EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
+        }
+        ExpectUntouched(path, before, true);
+        EXPECT_TRUE(NoTemporaryIn(dir));
     }
-    ExpectUntouched(path, before, true);
-    EXPECT_TRUE(NoTemporaryIn(dir));
-    before = Prepare(path, file);
-    OtherHandle reader(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    SeamReset();
-    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
-    ExpectTimesKept(path, before);
-    EXPECT_EQ(ReadBytes(path), Frame(2000));
 }
 
 /* ---- Time stamps that can't be read or set ---- */
@@ -550,7 +556,7 @@ TEST(ConvertFile, SizeMemoryAndReadFailures)
         SeamReset();
         SeamFailCall(SEAM_READ_FILE, nth);
         EXPECT_EQ(Convert(path, 1), STATUS_READ_FAILED);
-        EXPECT_EQ(SeamCount(SEAM_REPLACE_FILE) + SeamCount(SEAM_SET_FILE_TIME), 0);
+        EXPECT_EQ(SeamCount(SEAM_MOVE_FILE_EX) + SeamCount(SEAM_SET_FILE_TIME), 0);
         ExpectUntouched(path, before, true);
         EXPECT_TRUE(NoTemporaryIn(dir));
 
@@ -590,7 +596,7 @@ TEST(ConvertFile, EveryStepThatFailsLeavesTheFileAndNoTemporary)
     std::vector<Step> steps = {
         {"the temporary's creation", SEAM_CREATE_FILE, 2, false, SEAM_CALL_KINDS},
         {"the flush", SEAM_FLUSH_FILE_BUFFERS, 1, false, SEAM_CALL_KINDS},
-        {"the replacement and the rename", SEAM_REPLACE_FILE, 1, false, SEAM_MOVE_FILE_EX}};
+        {"the replacement", SEAM_MOVE_FILE_EX, 1, false, SEAM_CALL_KINDS}};
     for (int nth = 1; nth <= writes; nth++) {
         steps.push_back(
             {"write " + std::to_string(nth), SEAM_WRITE_FILE, nth, false, SEAM_CALL_KINDS});
@@ -613,46 +619,8 @@ TEST(ConvertFile, EveryStepThatFailsLeavesTheFileAndNoTemporary)
         EXPECT_TRUE(NoTemporaryIn(dir));
     }
 
-    /* The replacement refused, the original untouched: the temporary is
-     * renamed over it in one step. */
-    Snapshot renamed = Prepare(path, file);
-    SeamReset();
-    SeamFailCall(SEAM_REPLACE_FILE, 1);
-    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
-    ASSERT_EQ(SeamCount(SEAM_MOVE_FILE_EX), 1);
-    EXPECT_EQ(NthRecord(SEAM_MOVE_FILE_EX, 1)->args[0],
-              (DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    ExpectTimesKept(path, renamed);
-    EXPECT_EQ(ReadBytes(path), expected);
-    EXPECT_TRUE(NoTemporaryIn(dir));
-
-    /* The replacement removed the file but could not rename the temporary
-     * (what the platform reports as ERROR_UNABLE_TO_MOVE_REPLACEMENT): the
-     * temporary, whole, is moved to the path. Should that fail too, it is
-     * left as the one copy of the converted content. */
-    Snapshot before = Prepare(path, file);
-    SeamReset();
-    SeamFailCall(SEAM_REPLACE_FILE, 1);
-    SeamFailReplaceWith(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
-    EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);
-    ExpectTimesKept(path, before);
-    EXPECT_EQ(ReadBytes(path), expected);
-    EXPECT_TRUE(NoTemporaryIn(dir));
-
-    Prepare(path, file);
-    SeamReset();
-    SeamFailCall(SEAM_REPLACE_FILE, 1);
-    SeamFailReplaceWith(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
-    SeamFailCall(SEAM_MOVE_FILE, 1);
-    EXPECT_EQ(Convert(path, 1), STATUS_WRITE_FAILED);
-    EXPECT_FALSE(FileExists(path));
-    std::wstring left = NthRecord(SEAM_CREATE_FILE, 2)->path;
-    EXPECT_EQ(ReadBytes(left), expected);
-    SetFileAttributesW(left.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(left.c_str());
-
     /* A failing close is not looked at: the temporary was flushed. */
-    before = Prepare(path, file);
+    Snapshot before = Prepare(path, file);
     SeamReset();
     SeamFailCall(SEAM_CLOSE_HANDLE, 1);
     EXPECT_EQ(Convert(path, 1), STATUS_CONVERTED);

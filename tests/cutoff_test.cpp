@@ -211,10 +211,15 @@ std::string ClearLeftovers(const Case &c, int *leftovers, std::string *seen)
          * between, it is left empty and unmarked. */
         bool hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         ULONGLONG size = ((ULONGLONG)found.nFileSizeHigh << 32) | found.nFileSizeLow;
-        std::string what = " " + Narrow(name) + (hidden ? " (hidden, " : " (not hidden, ") +
-                           Holds(c, path, size) + ")";
+        std::string holds = Holds(c, path, size);
+        std::string what =
+            " " + Narrow(name) + (hidden ? " (hidden, " : " (not hidden, ") + holds + ")";
         *seen += what;
-        if (!EndsWithTmp(name.c_str()) || (c.hiddenKept && !hidden && size > 0))
+        /* Whole and flushed, the temporary takes the file's own attributes
+         * right before it is renamed over the file: killed in between, it
+         * is left unmarked, holding the result. */
+        bool unmarkedResult = holds == "the result";
+        if (!EndsWithTmp(name.c_str()) || (c.hiddenKept && !hidden && size > 0 && !unmarkedResult))
             wrong += what;
         else
             ++*leftovers;
