@@ -149,7 +149,7 @@ def main():
     numbers = [int(numbers[k]) for k in ("MAJOR", "MINOR", "PATCH")]
     version = "%d.%d.%d" % tuple(numbers)
     count = int(re.search(r"^#define CONVERT_STATUS_COUNT (\d+)$",
-                          read(os.path.join(source, "core/convert.h")).decode("ascii"),
+                          read(os.path.join(source, "core/convert_status.h")).decode("ascii"),
                           re.M).group(1))
 
     with tempfile.TemporaryDirectory(prefix="korvane-package.") as work:
