@@ -306,8 +306,8 @@ int main()
      * touched; Wine reports little there, but its working set follows the
      * touched pages. The larger rise of the two is judged. */
     double peak = peakWorking > peakPrivate ? peakWorking : peakPrivate;
-    printf("  peak rise %.1f MiB = %.3f x file size; limit 2 x size + 1 MiB = %.1f MiB: %s\n",
-           MiB(peak), peak / size, MiB(2 * size) + 1,
-           peak <= 2 * size + (1 << 20) ? "met" : "missed");
+    /* The copy goes through one block of 1 MiB, whatever the file's size. */
+    printf("  peak rise %.1f MiB = %.3f x file size; limit 8 MiB: %s\n", MiB(peak), peak / size,
+           peak <= 8.0 * (1 << 20) ? "met" : "missed");
     return 0;
 }

@@ -76,8 +76,7 @@ static HANDLE OpenForRewrite(const wchar_t *path)
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
-/* Reads at an offset without moving the file position. */
-static uint32_t ReadAt(void *context, uint64_t offset, unsigned char *out, uint32_t count)
+uint32_t ReadFileAt(void *context, uint64_t offset, unsigned char *out, uint32_t count)
 {
     OVERLAPPED at;
     DWORD bytesRead = 0;
@@ -109,7 +108,8 @@ static bool HeadShowsPlainAudio(const wchar_t *path, int keepTimes, FILETIME tim
     if (keepTimes)
         *timesTaken = GetFileTime(file, &times[0], &times[1], &times[2]) != 0;
     if (GetFileSizeEx(file, &size) && size.QuadPart >= 0)
-        plain = CheckHead(ReadAt, file, (uint64_t)size.QuadPart, block, sizeof block) == HEAD_PLAIN;
+        plain =
+            CheckHead(ReadFileAt, file, (uint64_t)size.QuadPart, block, sizeof block) == HEAD_PLAIN;
     CloseHandle(file);
     return plain;
 }
@@ -309,7 +309,7 @@ static int PutBackMarks(const wchar_t *path, int keepTimes, const FILETIME times
 static int StreamIntoTemp(HANDLE file, uint64_t size, unsigned char *block, TempFile *temp,
                           int keepRiffTags)
 {
-    ByteSource source = {ReadAt, file, size};
+    ByteSource source = {ReadFileAt, file, size};
     ByteSink sink = {WriteTemp, temp};
     int status = StreamConversion(&source, &sink, block, COPY_BYTES, keepRiffTags, DecodeAnsi);
     if (status == STATUS_CONVERTED && !FinishTemp(temp))

@@ -5,6 +5,7 @@
 #ifndef KORVANE_CORE_CONVERT_H
 #define KORVANE_CORE_CONVERT_H
 
+#include <stdint.h>
 #include <windows.h>
 
 #include "convert_status.h"
@@ -23,5 +24,9 @@ const wchar_t *StatusSuffix(int status);
  * STATUS_WRITE_FAILED. A file that needs nothing is found so from its head
  * alone, and is never opened for writing. */
 int ConvertFile(const wchar_t *path, int keepTimes, int keepRiffTags = 0);
+
+/* A HeadReader over a file handle (context): reads at an offset without
+ * moving the file position; returns the bytes read, 0 on failure. */
+uint32_t ReadFileAt(void *context, uint64_t offset, unsigned char *out, uint32_t count);
 
 #endif

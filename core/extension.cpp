@@ -14,6 +14,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "convert.h"
 #include "unwrap.h"
 
 /* The head is read in blocks of at most this size, as the conversion does. */
@@ -37,19 +38,6 @@ static int IsFitting(const wchar_t *extension)
             return 1;
     }
     return 0;
-}
-
-/* Reads at an offset without moving the file position. */
-static uint32_t ReadAt(void *context, uint64_t offset, unsigned char *out, uint32_t count)
-{
-    OVERLAPPED at;
-    DWORD bytesRead = 0;
-    memset(&at, 0, sizeof at);
-    at.Offset = (DWORD)offset;
-    at.OffsetHigh = (DWORD)(offset >> 32);
-    if (!ReadFile((HANDLE)context, out, count, &bytesRead, &at))
-        return 0;
-    return bytesRead;
 }
 
 /* The handle may set the times only where they are to be kept; a file that
@@ -85,7 +73,7 @@ static const wchar_t *LayerExtension(const wchar_t *path, int keepAccessTime)
         return NULL;
     BOOL timeTaken = keepAccessTime && GetFileTime(file, NULL, &accessed, NULL);
     if (GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-        CheckHead(ReadAt, file, (uint64_t)size.QuadPart, block, sizeof block, &second) ==
+        CheckHead(ReadFileAt, file, (uint64_t)size.QuadPart, block, sizeof block, &second) ==
             HEAD_PLAIN)
         extension = kByLayer[(second >> 1) & 3];
     if (timeTaken)
