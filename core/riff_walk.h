@@ -28,6 +28,14 @@ static inline uint32_t ReadLE32(const unsigned char *p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+static inline void StoreLE32(unsigned char *p, uint32_t value)
+{
+    p[0] = (unsigned char)value;
+    p[1] = (unsigned char)(value >> 8);
+    p[2] = (unsigned char)(value >> 16);
+    p[3] = (unsigned char)(value >> 24);
+}
+
 static inline bool IdEquals(const unsigned char *p, const char *id)
 {
     return memcmp(p, id, 4) == 0;
@@ -64,7 +72,7 @@ struct MemorySource {
 };
 
 static inline uint32_t ReadFromMemory(void *context, uint64_t offset, unsigned char *out,
-                                  uint32_t count)
+                                      uint32_t count)
 {
     const MemorySource *memory = (const MemorySource *)context;
     if (offset >= memory->size)

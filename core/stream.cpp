@@ -69,10 +69,7 @@ static int AppendChunk(const ChunkWalk *walk, const RiffChunk *chunk, uint32_t v
     if (image->bytes != NULL) {
         unsigned char *at = image->bytes + image->length;
         memcpy(at, chunk->id, 4);
-        at[4] = (unsigned char)chunk->payloadSize;
-        at[5] = (unsigned char)(chunk->payloadSize >> 8);
-        at[6] = (unsigned char)(chunk->payloadSize >> 16);
-        at[7] = (unsigned char)(chunk->payloadSize >> 24);
+        StoreLE32(at + 4, chunk->payloadSize);
         if (!ReadWhole(walk->source, chunk->payload, at + CHUNK_HEADER_BYTES, visible))
             return STATUS_READ_FAILED;
         if (pad)
@@ -110,10 +107,9 @@ static int LayTagChunks(const ByteSource *source, const RiffPlace *place, Image 
  * where the search looks for an ID3v1 block. */
 static int FinishImage(const ByteSource *source, Image *image, uint64_t trailingAt)
 {
-    uint64_t riffBytes = image->length - 8;
+    /* The image's length was checked to fit a 32-bit size. */
     memcpy(image->bytes, "RIFF", 4);
-    for (int i = 0; i < 4; i++)
-        image->bytes[4 + i] = (unsigned char)(riffBytes >> (8 * i));
+    StoreLE32(image->bytes + 4, (uint32_t)(image->length - 8));
     memcpy(image->bytes + 8, "WAVE", 4);
     if (trailingAt != 0) {
         if (!ReadWhole(source, trailingAt, image->bytes + image->length, ID3V1_BYTES))
